@@ -51,5 +51,17 @@ TEST(CleanupFailureText, ListsTheNamesThenTheServerMessage) {
   EXPECT_NE(text.find("Communication link failure"), std::string::npos);
 }
 
+TEST(OpacCleanup, WithoutAnOpenConnectionNothingIsClaimed) {
+  TQuery unbound;
+  unbound.DatabaseName = "LibDB";
+  const CleanupOutcome outcome = RunOpacCleanup(unbound);
+  EXPECT_FALSE(outcome.success);
+  EXPECT_TRUE(outcome.checkFailed);
+  EXPECT_EQ(outcome.remaining.size(), 9u);
+  EXPECT_EQ(outcome.remaining.front(), "lib_opac_ver");
+  EXPECT_EQ(outcome.remaining.back(), "T_CHG_cunfang");
+  EXPECT_NE(outcome.firstError.find("LibDB"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tarnwick
