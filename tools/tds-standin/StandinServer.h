@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,25 +45,38 @@ class Server {
   std::uint16_t Port() const;
 
   // Runs SQL (CREATE TABLE / CREATE TRIGGER / DROP ... ) against the catalogue
-  // without going through the network; throws std::runtime_error on an error.
+  // without going through the network and without recording it. Lines that
+  // hold only "GO" separate batches (a CREATE TRIGGER takes the rest of its
+  // batch as its body). Throws std::runtime_error carrying the server's
+  // message when a statement fails; the statements before it stay done.
   void Seed(const std::string& sql);
   std::vector<CatalogueObject> Objects() const;
   bool Exists(const std::string& name) const;
 
   // The exact text of every SQL batch received, in order (UTF-8), including
-  // what the driver sends by itself.
+  // what the driver sends by itself. A batch that a cut (CutAfterBatches)
+  // answered by closing the connection is not recorded: none of it ran.
   std::vector<std::string> Batches() const;
   std::vector<LoginRecord> Logins() const;
   void ClearRecords();
 
   // Faults.
   void DenyDrop(const std::string& objectName);     // error 3701-like refusal
-  void CutAfterBatches(int n);                      // close the socket when
-                                                    // batch n+1 arrives (-1: never)
+  // Counting SQL batches on all connections from this call on: when batch
+  // n+1 arrives, its connection is closed without an answer. The cut happens
+  // once; later batches and connections are served again. -1: never.
+  void CutAfterBatches(int n);
   void SetLoginDelay(std::chrono::milliseconds d);
   void SetBatchDelay(std::chrono::milliseconds d);
   void RefuseLogins(bool refuse);                   // error 18456 for everyone
   void NeverAnswer(bool silent);                    // accept TCP, say nothing
+
+  // Called after each recorded batch has run, in the order batches run, with
+  // the batch text and the catalogue as it then is. The standalone program
+  // writes its batch log and catalogue file from here. Set before Start().
+  using BatchObserver = std::function<void(
+      const std::string& batch, const std::vector<CatalogueObject>& objects)>;
+  void SetBatchObserver(BatchObserver observer);
 
  private:
   struct Impl;
