@@ -1,0 +1,2 @@
+# The cleanup window.
+target_sources(tarnwick_gui PRIVATE ${HERE}/frmTarnwickMain.cpp)

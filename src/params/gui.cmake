@@ -1,0 +1,2 @@
+# The connection-parameter window.
+target_sources(tarnwick_gui PRIVATE ${HERE}/frmDbPara.cpp)
