@@ -1,5 +1,6 @@
 #include "OdbcFixture.h"
 
+#include <odbcinst.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -17,6 +18,16 @@ std::string MakeTempDir() {
     throw std::runtime_error("cannot create a temporary ODBC folder");
   }
   return pattern;
+}
+
+// unixODBC keeps the DSN entries it has read for 20 seconds, keyed by the
+// logical file name "odbc.ini" and not by ODBCINI: without this a second
+// fixture in the same process would reach the previous server's port. Any
+// SQLWritePrivateProfileString clears that cache, so write a harmless entry
+// into a scratch file of our own.
+void ClearOdbcIniCache(const std::string& dir) {
+  const std::string scratch = dir + "/cache-reset.ini";
+  SQLWritePrivateProfileString("tarnwick-test", "reset", "1", scratch.c_str());
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
@@ -54,7 +65,9 @@ void OdbcFixture::Write() {
     ini += "Server=" + d.server + "\n";
     ini += "Port=" + std::to_string(d.port) + "\n";
     ini += "TDS_Version=" + d.tdsVersion + "\n";
-    ini += "Database=" + d.database + "\n\n";
+    ini += "Database=" + d.database + "\n";
+    for (const std::string& line : d.extraLines) ini += line + "\n";
+    ini += "\n";
   }
   WriteFile(dir_ + "/odbc.ini", ini);
   WriteFile(dir_ + "/freetds.conf", "[global]\n");
@@ -69,6 +82,7 @@ void OdbcFixture::Write() {
     saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
     setenv(name, value.c_str(), 1);
   }
+  ClearOdbcIniCache(dir_);
 }
 
 OdbcFixture::~OdbcFixture() {
@@ -79,6 +93,7 @@ OdbcFixture::~OdbcFixture() {
       unsetenv(s.name);
     }
   }
+  ClearOdbcIniCache(dir_);
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
 }

@@ -32,6 +32,7 @@ struct DsnSettings {
   std::uint16_t port = 0;
   std::string database = "library";
   std::string tdsVersion = kTdsVersion;
+  std::vector<std::string> extraLines;  // further "Key=Value" lines
 };
 
 class OdbcFixture {
