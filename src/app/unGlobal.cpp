@@ -4,6 +4,24 @@ namespace tarnwick {
 
 std::string StatusText;
 
+namespace {
+
+// The character that starts at s[i], as its UTF-8 bytes when a well-formed
+// sequence starts there (so that the message stays readable), else the byte.
+std::string CharAt(const std::string& s, std::size_t i) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  std::size_t n = 1;
+  if (b >= 0xC2 && b <= 0xDF) n = 2;
+  else if (b >= 0xE0 && b <= 0xEF) n = 3;
+  else if (b >= 0xF0 && b <= 0xF4) n = 4;
+  if (i + n > s.size()) return s.substr(i, 1);
+  for (std::size_t k = 1; k < n; ++k)
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return s.substr(i, 1);
+  return s.substr(i, n);
+}
+
+}  // namespace
+
 std::string EncodeCredential(const std::string& plain) {
   // Field value x -> digit 2x + (x mod 2): 0, 3, 4, 7.
   static constexpr char kDigit[4] = {'0', '3', '4', '7'};
@@ -27,7 +45,7 @@ std::string DecodeCredential(const std::string& encoded) {
     for (std::size_t j = i; j < i + 4; ++j) {
       const char c = encoded[j];
       if (c < '0' || c > '9')
-        throw EConvertError("'" + std::string(1, c) + "' is not a valid integer value");
+        throw EConvertError("'" + CharAt(encoded, j) + "' is not a valid integer value");
       // Each digit counts half its value, rounded down; 8 and 9 give 4, which
       // carries into the next field. Only the low eight bits make the byte.
       v = v * 4 + static_cast<unsigned>(c - '0') / 2;

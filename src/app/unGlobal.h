@@ -28,8 +28,9 @@ std::string EncodeCredential(const std::string& plain);
 
 // The inverse of EncodeCredential. A length that is not a multiple of four
 // gives the empty text. Any decimal digit is accepted (its value halved and
-// rounded down); any other character throws EConvertError with
-// "'<c>' is not a valid integer value".
+// rounded down); the first other character throws EConvertError with
+// "'<c>' is not a valid integer value", <c> being the whole UTF-8 character
+// when one starts at that byte. The length counts bytes.
 std::string DecodeCredential(const std::string& encoded);
 
 }  // namespace tarnwick

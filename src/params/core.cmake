@@ -1,0 +1,1 @@
+target_sources(tarnwick_core PRIVATE ${HERE}/DbParams.cpp)
