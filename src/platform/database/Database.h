@@ -92,7 +92,12 @@ class TQuery {
 
   // Sends the text unchanged as one batch and returns when the server has
   // finished all of it; any error of any statement of the batch throws
-  // EDatabaseError. No result set is kept.
+  // EDatabaseError (the first error's SQLSTATE and number, every message).
+  // No result set is kept. When a statement fails before any result of the
+  // batch has been returned, the driver manager allows no further results to
+  // be read: the statement is then freed, the driver cancels what is left of
+  // the batch and waits for the server to acknowledge, so later statements of
+  // that batch may not run.
   void ExecSQL();
   // Sends the text and returns the rows of its first result set, every
   // column as text (NULL as empty).

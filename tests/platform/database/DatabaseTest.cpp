@@ -312,6 +312,19 @@ TEST(ExecSQL, ReportsTheErrorOfALaterStatementOfTheBatch) {
   EXPECT_FALSE(s.server.Exists("a"));  // the first statement did run
   // The connection is usable afterwards.
   EXPECT_NO_THROW(Exec("SELECT NAME FROM SYSOBJECTS"));
+
+  // An error first, then results: reported, and the rest of the batch does
+  // not linger on the connection.
+  s.server.Seed("CREATE TABLE b (id int)");
+  q.SQL.Clear();
+  q.SQL.Add("DROP TABLE missing_table");
+  q.SQL.Add("SELECT NAME FROM SYSOBJECTS");
+  q.SQL.Add("DROP TABLE b");
+  EXPECT_THROW(q.ExecSQL(), EDatabaseError);
+  EXPECT_FALSE(s.server.Exists("b"));
+  q.SQL.Clear();
+  q.SQL.Add("SELECT NAME, XTYPE FROM SYSOBJECTS WHERE NAME = 'a'");
+  EXPECT_TRUE(q.OpenRows().empty());
 }
 
 TEST(ExecSQL, SyntaxErrorsAndABrokenConnectionAreErrors) {
