@@ -815,8 +815,12 @@ class Runner {
           Error(208, 16, "Invalid object name '" + sel.from + "'.", sel.line)};
     if (sel.where) CheckColumns(*sel.where, sel.line);
 
-    // Result columns.
-    std::vector<std::string> sources;  // folded column per result column
+    // Per result column: the SYSOBJECTS column it shows, or a literal.
+    struct Source {
+      std::string column;
+      std::optional<Value> literal;
+    };
+    std::vector<Source> sources;
     bool count = false;
     for (const auto& item : sel.items) {
       switch (item.kind) {
@@ -824,7 +828,7 @@ class Runner {
           for (const char* c : {"name", "id", "xtype", "parent_obj"}) {
             const SysColumn* sc = FindSysColumn(c);
             rs.columns.push_back({sc->name, sc->kind, sc->maxBytes});
-            sources.push_back(c);
+            sources.push_back({c, std::nullopt});
           }
           break;
         case SelectItem::Kind::Column: {
@@ -835,16 +839,27 @@ class Runner {
                                  sel.line)};
           rs.columns.push_back(
               {item.hasAlias ? item.alias : sc->name, sc->kind, sc->maxBytes});
-          sources.push_back(sc->name);
+          sources.push_back({sc->name, std::nullopt});
           break;
         }
         case SelectItem::Kind::CountStar:
           count = true;
           rs.columns.push_back(
               {item.hasAlias ? item.alias : "", Column::Kind::Int, 4});
-          sources.push_back("");
+          sources.push_back({});
           break;
-        default:
+        case SelectItem::Kind::Literal: {
+          bool text = std::holds_alternative<std::string>(item.literal);
+          std::size_t len =
+              text ? std::get<std::string>(item.literal).size() * 2 : 4;
+          rs.columns.push_back(
+              {item.hasAlias ? item.alias : "",
+               text ? Column::Kind::NVarChar : Column::Kind::Int,
+               static_cast<std::uint16_t>(std::clamp<std::size_t>(len, 2, 8000))});
+          sources.push_back({"", item.literal});
+          break;
+        }
+        case SelectItem::Kind::Variable:
           throw RunError{Error(102, 15, "Incorrect syntax near 'FROM'.",
                                sel.line)};
       }
@@ -864,7 +879,8 @@ class Runner {
     }
     for (const CatalogueEntry* e : hits) {
       std::vector<Value> row;
-      for (const auto& src : sources) row.push_back(ColumnValue(*e, src));
+      for (const auto& src : sources)
+        row.push_back(src.literal ? *src.literal : ColumnValue(*e, src.column));
       rs.rows.push_back(std::move(row));
     }
     return rs;
