@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QFont>
 #include <QIcon>
+#include <QProxyStyle>
 #include <QStyle>
 #include <QStyleFactory>
 
@@ -16,6 +17,22 @@ static void RegisterTarnwickResources() { Q_INIT_RESOURCE(tarnwick); }
 namespace tarnwick {
 
 TApplication* Application = nullptr;
+
+namespace {
+
+// The platform's look, except that a password edit shows each character as
+// "*" (several styles draw a bullet).
+class TarnwickStyle : public QProxyStyle {
+ public:
+  using QProxyStyle::QProxyStyle;
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returnData) const override {
+    if (hint == SH_LineEdit_PasswordCharacter) return '*';
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
+};
+
+}  // namespace
 
 void InitResources() {
   static const bool done = (RegisterTarnwickResources(), true);
@@ -47,8 +64,10 @@ TApplication::~TApplication() {
 void TApplication::Initialize() {
 #ifndef Q_OS_WIN
   // The plain Windows look the program's users know, on every platform.
-  if (QStyle* style = QStyleFactory::create(QStringLiteral("Windows")))
-    QApplication::setStyle(style);
+  QApplication::setStyle(
+      new TarnwickStyle(QStyleFactory::create(QStringLiteral("Windows"))));
+#else
+  QApplication::setStyle(new TarnwickStyle());
 #endif
   // The layouts ask for 宋体; where it is missing, a Song/Ming face or any
   // CJK face takes its place so that the Chinese texts render.
