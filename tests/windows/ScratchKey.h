@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -121,5 +123,45 @@ inline RawValue GetRaw(HKEY root, const std::string& path,
   RegCloseKey(key);
   return v;
 }
+
+// Lets everyone only read `key` (no inheritance from its parent) for the life
+// of the object, as for a user who may not change it; the handle's own
+// WRITE_DAC right brings full access back at the end.
+class ReadOnlyAcl {
+ public:
+  explicit ReadOnlyAcl(HKEY key) : key_(key) {
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0,
+                             0, &everyone_);
+    ok_ = Set(KEY_READ);
+  }
+  ~ReadOnlyAcl() {
+    Set(KEY_ALL_ACCESS);
+    FreeSid(everyone_);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  bool Set(DWORD rights) {
+    EXPLICIT_ACCESSW ea{};
+    ea.grfAccessPermissions = rights;
+    ea.grfAccessMode = SET_ACCESS;
+    ea.grfInheritance = NO_INHERITANCE;
+    ea.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    ea.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    ea.Trustee.ptstrName = static_cast<LPWSTR>(everyone_);
+    PACL acl = nullptr;
+    if (SetEntriesInAclW(1, &ea, nullptr, &acl) != ERROR_SUCCESS) return false;
+    const DWORD rc = SetSecurityInfo(
+        key_, SE_REGISTRY_KEY,
+        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+        nullptr, nullptr, acl, nullptr);
+    LocalFree(acl);
+    return rc == ERROR_SUCCESS;
+  }
+  HKEY key_;
+  PSID everyone_ = nullptr;
+  bool ok_ = false;
+};
 
 }  // namespace tarnwick::testing

@@ -5,13 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <aclapi.h>
-
 namespace tarnwick {
 namespace {
 
 using testing::CreateRaw;
 using testing::GetRaw;
+using testing::ReadOnlyAcl;
 using testing::ScratchKey;
 using testing::SetRaw;
 using testing::Utf16Bytes;
@@ -152,47 +151,6 @@ TEST(Win32Hive, LocalMachineUsesThe32BitView) {
   RegCloseKey(software);
   EXPECT_FALSE(hklm.KeyExists("SOFTWARE\\" + name));
 }
-
-// Gives everyone read access only to `key` (no inheritance from its parent)
-// for the life of the object; the owner's implicit right to change the
-// access list brings full access back at the end.
-class ReadOnlyAcl {
- public:
-  explicit ReadOnlyAcl(HKEY key) : key_(key) {
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0,
-                             0, &everyone_);
-    ok_ = SetFor(KEY_READ);
-  }
-  ~ReadOnlyAcl() {
-    SetFor(KEY_ALL_ACCESS);
-    FreeSid(everyone_);
-  }
-  bool ok() const { return ok_; }
-
- private:
-  bool SetFor(DWORD rights) {
-    EXPLICIT_ACCESSW ea{};
-    ea.grfAccessPermissions = rights;
-    ea.grfAccessMode = SET_ACCESS;
-    ea.grfInheritance = NO_INHERITANCE;
-    ea.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    ea.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    ea.Trustee.ptstrName = static_cast<LPWSTR>(everyone_);
-    PACL acl = nullptr;
-    if (SetEntriesInAclW(1, &ea, nullptr, &acl) != ERROR_SUCCESS) return false;
-    const DWORD rc = SetSecurityInfo(
-        key_, SE_REGISTRY_KEY,
-        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-        nullptr, nullptr, acl, nullptr);
-    LocalFree(acl);
-    return rc == ERROR_SUCCESS;
-  }
-
-  HKEY key_;
-  PSID everyone_ = nullptr;
-  bool ok_ = false;
-};
 
 // A key the user may read but not change: reading works, opening it for
 // writing and creating below it fail, and nothing is written.

@@ -1,3 +1,6 @@
 if(NOT WIN32)
   target_sources(tarnwick_core PRIVATE ${HERE}/CodepageIconv.cpp)
 endif()
+if(WIN32)
+  target_sources(tarnwick_core PRIVATE ${HERE}/CodepageWin32.cpp)
+endif()
