@@ -15,6 +15,8 @@ add_executable(tarnwick ${HERE}/main.cpp)
 target_link_libraries(tarnwick PRIVATE tarnwick_gui)
 target_compile_definitions(tarnwick PRIVATE
   TARNWICK_HKLM_FILE="${TARNWICK_HKLM_FILE}")
+# A window program on Windows: no console window beside it.
+set_target_properties(tarnwick PROPERTIES WIN32_EXECUTABLE ON)
 install(TARGETS tarnwick RUNTIME DESTINATION bin)
 
 # The same program reading its hive from the build tree, for the end-to-end
