@@ -138,22 +138,27 @@ std::wstring RegHeader(const ScratchKey& scratch) {
          L"\\SOFTWARE\\Brindlewave\\Lib]\n";
 }
 
-// A key as an administrator brings it over from another machine: exported
-// with regedit there, imported with regedit here.
+// A key as an administrator carries it over from another machine: exported
+// there with regedit (the example export of the README), imported here.
 TEST(DbParamsWin32, LoadsAKeyImportedWithRegedit) {
   ScratchKey scratch;
-  const std::wstring reg = RegHeader(scratch) +
-                           L"\"ODBCNAME\"=\"LibData\"\n"
-                           L"\"USERNAME\"=\"37073403\"\n"
-                           L"\"PASSWORD\"=\"7007737070047447\"\n"
-                           L"\"Other\"=dword:00000001\n";
+  const std::wstring base =
+      L"HKEY_LOCAL_MACHINE\\" +
+      testing::As64BitPath(win32::Utf8ToWide(scratch.Path()));
+  const std::wstring reg =
+      L"Windows Registry Editor Version 5.00\n\n"
+      L"[" + base + L"\\SOFTWARE\\Brindlewave]\n\n"
+      L"[" + base + L"\\SOFTWARE\\Brindlewave\\Lib]\n"
+      L"\"ODBCNAME\"=\"LibData\"\n"
+      L"\"USERNAME\"=\"37073403\"\n"
+      L"\"PASSWORD\"=\"3070344334040704070007040734\"\n\n";
   ASSERT_EQ(ImportWithRegedit(reg), "");
   Win32Hive hive(scratch.get());
   const Loaded l = Load(hive);
   EXPECT_TRUE(l.found);
   EXPECT_EQ(l.odbc, "LibData");
   EXPECT_EQ(l.login, "sa");
-  EXPECT_EQ(l.password, "密码");
+  EXPECT_EQ(l.password, "Lib2026");
 }
 
 struct TypeCase {

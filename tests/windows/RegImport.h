@@ -55,12 +55,12 @@ inline std::string ImportWithRegedit(const std::wstring& text) {
   return error;
 }
 
-// The path of a key of the 32-bit view as a 64-bit regedit names it.
+// The path of a key of the 32-bit view as a 64-bit regedit exports it.
 inline std::wstring As64BitPath(const std::wstring& softwarePath) {
 #ifdef _WIN64
   const std::wstring prefix = L"SOFTWARE\\";
   if (softwarePath.compare(0, prefix.size(), prefix) == 0) {
-    return prefix + L"Wow6432Node\\" + softwarePath.substr(prefix.size());
+    return prefix + L"WOW6432Node\\" + softwarePath.substr(prefix.size());
   }
 #endif
   return softwarePath;
