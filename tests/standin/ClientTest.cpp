@@ -193,6 +193,28 @@ TEST(StandinOdbc, SelectFromSysobjectsReturnsRows) {
                            {"T_INSERT_bianma", "TR"}}));
 }
 
+TEST(StandinOdbc, LongBatchesAndLongAnswersSpanSeveralPackets) {
+  Live live;
+  std::string seed, query = "SELECT name, xtype FROM sysobjects WHERE name IN (";
+  for (int i = 0; i < 400; ++i) {
+    const std::string name = "archive_shelf_" + std::to_string(1000 + i);
+    seed += "CREATE TABLE " + name + " (id int)\n";
+    query += (i ? ", '" : "'") + name + "'";
+  }
+  query += ")\r\n";
+  live.server.Seed(seed);
+  ASSERT_GT(query.size() * 2, 4 * 4096u);  // UTF-16 on the wire
+
+  OdbcClient client;
+  ASSERT_TRUE(SQL_SUCCEEDED(live.Connect(client).rc));
+  auto r = client.Execute(query);
+  ASSERT_TRUE(SQL_SUCCEEDED(r[0].rc));
+  ASSERT_EQ(r[0].rows.size(), 400u);
+  EXPECT_EQ(r[0].rows.front()[0], "archive_shelf_1000");
+  EXPECT_EQ(r[0].rows.back()[0], "archive_shelf_1399");
+  EXPECT_EQ(live.server.Batches(), std::vector<std::string>{query});
+}
+
 TEST(StandinOdbc, ACutConnectionFailsLaterBatchesAndNewConnectionsWork) {
   Live live;
   OdbcClient client;
@@ -270,7 +292,9 @@ std::vector<std::string> Tsql(const Live& live, const std::string& password) {
 }
 
 TEST(StandinClients, TsqlLogsInRunsBatchesAndSeesRefusals) {
-  Live live;
+  // tsql reads its arguments in the process's character set, which is ASCII
+  // when no locale is set.
+  Live live("Secret;}=x");
   setenv("TDSVER", "7.4", 1);
   ProcessResult ok = RunProgram(Tsql(live, live.pw),
                          "SELECT name, xtype FROM sysobjects WHERE xtype = "
@@ -295,9 +319,7 @@ TEST(StandinClients, TsqlLogsInRunsBatchesAndSeesRefusals) {
 }
 
 TEST(StandinClients, IsqlPreparedStatementsRunLikeBatches) {
-  // isql passes its arguments through the process's character set, which
-  // is ASCII when no locale is set.
-  Live live("Secret;}=x");
+  Live live("Secret;}=x");  // ASCII, as for tsql
   ProcessResult r =
       RunProgram({ISQL_PATH, "-v", "-b", live.odbc->Dsn(), "sa", live.pw},
           "SELECT name, xtype FROM sysobjects WHERE xtype = 'U'\n"

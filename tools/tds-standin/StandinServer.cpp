@@ -641,28 +641,24 @@ void Server::Impl::Serve(int fd, std::uint16_t spid) {
 
     if (!loggedIn) return;  // anything else before a login: hang up
 
+    // From TDS 7.2 on, batches and calls begin with ALL_HEADERS, whose total
+    // length comes first.
+    std::size_t off = 0;
+    if ((msg.type == tds::kSqlBatch || msg.type == tds::kRpc) &&
+        (version >> 24) >= 0x72) {
+      if (msg.data.size() < 4) return;
+      off = Le32(msg.data, 0);
+      if (off < 4 || off > msg.data.size()) return;
+    }
     tds::TokenWriter w(version);
     switch (msg.type) {
       case tds::kSqlBatch: {
-        std::size_t off = 0;
-        if ((version >> 24) >= 0x72) {
-          // ALL_HEADERS: its total length comes first.
-          if (msg.data.size() < 4) return;
-          off = Le32(msg.data, 0);
-          if (off < 4 || off > msg.data.size()) return;
-        }
         std::string text = tds::Utf16ToUtf8(msg.data.data() + off,
                                             (msg.data.size() - off) / 2);
         if (!RunText(text, w, spid, database, false)) return;
         break;
       }
       case tds::kRpc: {
-        std::size_t off = 0;
-        if ((version >> 24) >= 0x72) {
-          if (msg.data.size() < 4) return;
-          off = Le32(msg.data, 0);
-          if (off < 4 || off > msg.data.size()) return;
-        }
         RpcCall call;
         if (!RpcReader(msg.data, off).Read(call)) {
           w.Message(ServerError(8009, 16,
