@@ -51,14 +51,14 @@ TEST(Win32Hive, ReadsEachKindOfValueAsStored) {
   ScratchKey scratch;
   Win32Hive hive(scratch.get());
   for (std::size_t i = 0; i < cases.size(); ++i) {
-    SetRaw(scratch.get(), "K", "V" + std::to_string(i), cases[i].type,
+    SetRaw(scratch.get(), "K", std::to_string(i), cases[i].type,
            cases[i].data);
   }
   auto key = hive.OpenForRead("K");
   ASSERT_NE(key, nullptr);
   for (std::size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].label);
-    const RegValueInfo info = key->ReadValue("V" + std::to_string(i));
+    const RegValueInfo info = key->ReadValue(std::to_string(i));
     EXPECT_TRUE(info.exists);
     EXPECT_FALSE(info.unparsable);
     EXPECT_EQ(info.type, cases[i].wantType);
