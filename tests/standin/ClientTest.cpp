@@ -260,6 +260,20 @@ TEST(StandinOdbc, DelaysAreHonouredAndStopDoesNotWaitForThem) {
   EXPECT_TRUE(Ran(client.Execute("DROP TABLE books")[0].rc));
   EXPECT_GE(Clock::now() - start, 400ms);
 
+  // A client whose query timeout expires first cancels the batch: it does
+  // not run, and the connection stays usable.
+  live.server.SetBatchDelay(4s);
+  auto cancelled = client.Execute("DROP TABLE lib_opac_ver", 1);
+  EXPECT_EQ(cancelled[0].rc, SQL_ERROR);
+  ASSERT_FALSE(cancelled[0].diagnostics.empty());
+  EXPECT_EQ(cancelled[0].diagnostics[0].state, "HYT00");
+  live.server.SetBatchDelay(0ms);
+  EXPECT_TRUE(live.server.Exists("lib_opac_ver"));
+  EXPECT_TRUE(Ran(client.Execute("DROP TABLE lib_opac_ver")[0].rc));
+  EXPECT_EQ(live.server.Batches(),
+            (std::vector<std::string>{"DROP TABLE books",
+                                      "DROP TABLE lib_opac_ver"}));
+
   // A login that would wait a minute: the client gives up first, and the
   // server stops at once although that connection is still waiting.
   live.server.SetLoginDelay(60s);

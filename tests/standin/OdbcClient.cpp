@@ -88,10 +88,15 @@ StepResult OdbcClient::Connect(const std::string& dsn, const std::string& user,
   return r;
 }
 
-std::vector<StepResult> OdbcClient::Execute(const std::string& text) {
+std::vector<StepResult> OdbcClient::Execute(const std::string& text,
+                                            int queryTimeoutSeconds) {
   SQLHSTMT st = SQL_NULL_HSTMT;
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st)))
     throw std::runtime_error("no statement handle");
+  SQLSetStmtAttr(st, SQL_ATTR_QUERY_TIMEOUT,
+                 reinterpret_cast<SQLPOINTER>(
+                     static_cast<SQLULEN>(queryTimeoutSeconds)),
+                 0);
   std::vector<StepResult> out;
   auto t = Wide(text);
   StepResult first;

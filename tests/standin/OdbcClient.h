@@ -35,7 +35,9 @@ class OdbcClient {
                      const std::string& password, int loginTimeoutSeconds = 5);
   // One entry for SQLExecDirectW and one for each SQLMoreResults that did not
   // return SQL_NO_DATA.
-  std::vector<StepResult> Execute(const std::string& text);
+  // queryTimeoutSeconds 0: none.
+  std::vector<StepResult> Execute(const std::string& text,
+                                  int queryTimeoutSeconds = 0);
 
  private:
   SQLHENV env_ = SQL_NULL_HENV;

@@ -377,9 +377,14 @@ struct Server::Impl {
 
   // Runs one statement text as a batch and writes its tokens (DONEINPROC
   // inside a procedure call). False when the connection is to be cut.
-  bool RunText(const std::string& text, tds::TokenWriter& w, std::uint16_t spid,
-               std::string& database, bool inProc);
-  bool RunRpc(const RpcCall& call, tds::TokenWriter& w, std::uint16_t spid,
+  enum class Ran { Done, Cancelled, HangUp };
+  Ran RunText(int fd, const std::string& text, tds::TokenWriter& w,
+              std::uint16_t spid, std::string& database, bool inProc);
+  // The batch delay: waits while watching the connection, since the client
+  // may cancel (an attention message) when its query timeout expires.
+  Ran DelayBatch(int fd, std::chrono::milliseconds d);
+  bool RunRpc(int fd, const RpcCall& call, tds::TokenWriter& w,
+              std::uint16_t spid,
               std::string& database,
               std::map<std::int32_t, std::string>& prepared);
   void AcceptLoop();
@@ -400,20 +405,49 @@ void Server::Impl::ReapFinished() {
   }
 }
 
-bool Server::Impl::RunText(const std::string& text, tds::TokenWriter& w,
-                           std::uint16_t spid, std::string& database,
-                           bool inProc) {
+Server::Impl::Ran Server::Impl::DelayBatch(int fd,
+                                           std::chrono::milliseconds d) {
+  const auto end = std::chrono::steady_clock::now() + d;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      if (stopping) return Ran::HangUp;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= end) return Ran::Done;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(end - now);
+    pollfd p{fd, POLLIN, 0};
+    int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 100)));
+    if (r > 0) {
+      Incoming m;
+      if (!ReadMessage(fd, m) || m.type != tds::kAttention) return Ran::HangUp;
+      return Ran::Cancelled;
+    }
+  }
+}
+
+Server::Impl::Ran Server::Impl::RunText(int fd, const std::string& text,
+                                        tds::TokenWriter& w, std::uint16_t spid,
+                                        std::string& database, bool inProc) {
   std::chrono::milliseconds delay;
   {
     std::lock_guard<std::mutex> lock(mu);
     if (cutAfter == 0) {
       cutAfter = -1;
-      return false;  // hang up without an answer
+      return Ran::HangUp;  // without an answer
     }
     if (cutAfter > 0) --cutAfter;
     delay = batchDelay;
   }
-  if (delay.count() > 0 && !Pause(delay)) return false;
+  if (delay.count() > 0) {
+    Ran waited = DelayBatch(fd, delay);
+    if (waited == Ran::Cancelled) {
+      // Cancelled before it ran: nothing of it is done or recorded.
+      w.Done(tds::kDoneAttention, 0, 0);
+      return waited;
+    }
+    if (waited == Ran::HangUp) return waited;
+  }
   std::vector<StatementOutcome> outcomes;
   {
     std::lock_guard<std::mutex> lock(mu);
@@ -436,14 +470,14 @@ bool Server::Impl::RunText(const std::string& text, tds::TokenWriter& w,
     if (o.counted) status |= tds::kDoneCount;
     w.Done(status, o.curCmd, o.count, token);
   }
-  return true;
+  return Ran::Done;
 }
 
 // The driver sends prepared statements as calls of the system procedures
 // sp_prepexec, sp_execute and their kin (unixODBC's isql prepares every
 // statement); the stand-in runs their statement text like a batch. Parameter
 // markers are not supported.
-bool Server::Impl::RunRpc(const RpcCall& call, tds::TokenWriter& w,
+bool Server::Impl::RunRpc(int fd, const RpcCall& call, tds::TokenWriter& w,
                           std::uint16_t spid, std::string& database,
                           std::map<std::int32_t, std::string>& prepared) {
   auto fail = [&w](std::int32_t number, const std::string& text) {
@@ -478,7 +512,8 @@ bool Server::Impl::RunRpc(const RpcCall& call, tds::TokenWriter& w,
       if (call.params.size() > 1)
         return fail(8145, "Parameters are not supported by this stand-in.");
       std::string text = it->second;
-      if (!RunText(text, w, spid, database, true)) return false;
+      Ran ran = RunText(fd, text, w, spid, database, true);
+      if (ran != Ran::Done) return ran == Ran::Cancelled;
       w.ReturnStatus(0);
       w.Done(tds::kDoneFinal, 0, 0, 0xFE);
       return true;
@@ -500,9 +535,10 @@ bool Server::Impl::RunRpc(const RpcCall& call, tds::TokenWriter& w,
     handle = prepared.empty() ? 1 : prepared.rbegin()->first + 1;
     prepared[handle] = statement->text;
   }
-  if (call.procId != 11 &&
-      !RunText(statement->text, w, spid, database, true))
-    return false;
+  if (call.procId != 11) {
+    Ran ran = RunText(fd, statement->text, w, spid, database, true);
+    if (ran != Ran::Done) return ran == Ran::Cancelled;
+  }
   w.ReturnStatus(0);
   if (call.procId != 10) w.ReturnInt(0, call.params[0].name, handle);
   w.Done(tds::kDoneFinal, 0, 0, 0xFE);
@@ -655,7 +691,7 @@ void Server::Impl::Serve(int fd, std::uint16_t spid) {
       case tds::kSqlBatch: {
         std::string text = tds::Utf16ToUtf8(msg.data.data() + off,
                                             (msg.data.size() - off) / 2);
-        if (!RunText(text, w, spid, database, false)) return;
+        if (RunText(fd, text, w, spid, database, false) == Ran::HangUp) return;
         break;
       }
       case tds::kRpc: {
@@ -667,7 +703,7 @@ void Server::Impl::Serve(int fd, std::uint16_t spid) {
           w.Done(tds::kDoneError, 0, 0, 0xFE);
           break;
         }
-        if (!RunRpc(call, w, spid, database, prepared)) return;
+        if (!RunRpc(fd, call, w, spid, database, prepared)) return;
         break;
       }
       case tds::kAttention:

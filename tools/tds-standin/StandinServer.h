@@ -67,6 +67,9 @@ class Server {
   // once; later batches and connections are served again. -1: never.
   void CutAfterBatches(int n);
   void SetLoginDelay(std::chrono::milliseconds d);
+  // Each batch waits d before it runs; a client that cancels meanwhile (its
+  // query timeout) gets the cancel acknowledged, and the batch neither runs
+  // nor is recorded.
   void SetBatchDelay(std::chrono::milliseconds d);
   void RefuseLogins(bool refuse);                   // error 18456 for everyone
   void NeverAnswer(bool silent);                    // accept TCP, say nothing
