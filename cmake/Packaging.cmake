@@ -18,7 +18,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/assets/emblem.png
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/odbc.ini.example
               ${CMAKE_SOURCE_DIR}/packaging/HKLM.reg.example
               ${CMAKE_SOURCE_DIR}/README.md
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnwick)
 
 set(CPACK_PACKAGE_NAME "tarnwick")
 set(CPACK_PACKAGE_VENDOR "Tarnwick")
