@@ -210,7 +210,7 @@ int Startup(const std::string& app, const std::string& probe, int runs, bool exp
   const std::string shown = expectMain ? "main-shown" : "para-shown";
   const std::string window = expectMain ? "cleanup window" : "parameter window";
   std::vector<double> appObject, splash, splashFirstPaint, connect, afterConnect, total, hwm;
-  std::vector<double> cpuSplash, cpuAfterConnect;
+  std::vector<double> cpuAppObject, cpuSplash, cpuAfterConnect, rssAnon, rssFile;
   int failures = 0;
   std::string lastProblem;
   for (int i = 0; i < runs; ++i) {
@@ -226,12 +226,16 @@ int Startup(const std::string& app, const std::string& probe, int runs, bool exp
     if (auto v = r.Ms("connect-start", "connect-end")) connect.push_back(*v);
     if (auto v = r.Ms("connect-end", shown)) afterConnect.push_back(*v);
     if (auto v = r.Ms("", shown)) total.push_back(*v);
+    if (auto v = r.CpuMs("", "app-object")) cpuAppObject.push_back(*v);
     if (auto v = r.CpuMs("", "connect-start")) cpuSplash.push_back(*v);
     if (auto v = r.CpuMs("connect-end", shown)) cpuAfterConnect.push_back(*v);
     if (auto v = r.Value("hwm-kb")) hwm.push_back(*v * 1024 / 1e6);
+    if (auto v = r.Value("rss-anon-kb")) rssAnon.push_back(*v * 1024 / 1e6);
+    if (auto v = r.Value("rss-file-kb")) rssFile.push_back(*v * 1024 / 1e6);
   }
   const std::string path = expectMain ? "" : " (login refused)";
-  Row("start to application object" + path, appObject, "ms");
+  Row("start to application object (loading and linking)" + path, appObject, "ms");
+  Row("  of which the program's CPU time" + path, cpuAppObject, "ms");
   Row("start to splash painted" + path, splash, "ms", expectMain ? "≤ 150 ms" : "",
       expectMain ? std::optional<double>(150) : std::nullopt);
   Row("start to first splash paint event" + path, splashFirstPaint, "ms");
@@ -243,6 +247,8 @@ int Startup(const std::string& app, const std::string& probe, int runs, bool exp
   Row("start to " + window + " painted", total, "ms");
   Row("peak resident memory at the " + window, hwm, "MB", expectMain ? "< 45 MB" : "",
       expectMain ? std::optional<double>(45) : std::nullopt);
+  Row("  resident now: the program's own memory (heap, stacks)", rssAnon, "MB");
+  Row("  resident now: mapped files (libraries, fonts)", rssFile, "MB");
   if (failures)
     std::cerr << "tarnwick-bench-startup: " << failures << " of " << runs
               << " starts failed: " << lastProblem << "\n";

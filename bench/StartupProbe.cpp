@@ -16,6 +16,9 @@
 //                    the event loop is idle again
 //   para-shown       the same for the connection-parameter window
 //   hwm-kb / rss-kb  peak and current resident memory at that moment
+//   rss-anon-kb / rss-file-kb  the current resident memory split into the
+//                    process's own (heap, stacks) and mapped files (mostly the
+//                    shared libraries' code and fonts)
 //   click            (with TARNWICK_PROBE_CLICK=1) the start button is pressed
 //   box-shown        the closing message box has been painted
 // After its last event the probe ends the process with _exit(0): the benchmark
@@ -83,6 +86,8 @@ void ReportMemory() {
   const long long t = NowNs();
   Report("hwm-kb", t, StatusKb("VmHWM"));
   Report("rss-kb", t, StatusKb("VmRSS"));
+  Report("rss-anon-kb", t, StatusKb("RssAnon"));
+  Report("rss-file-kb", t, StatusKb("RssFile"));
 }
 
 [[noreturn]] void Finish() {
