@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -173,10 +174,13 @@ TEST(SaveKilled, AProcessKilledAnywhereInASaveLeavesTheOldOrTheNewFile) {
 
   std::mt19937 rng(std::random_device{}());
   bool changed = false;
-  for (int round = 0; round < 40; ++round) {
+  // Forty rounds at least; while no save has completed yet (a slow start, as
+  // under a sanitizer or a loaded machine), more rounds with longer waits.
+  for (int round = 0; round < 40 || (!changed && round < 200); ++round) {
     const pid_t pid = Spawn({HIVE_TOOL, "saveloop", file.string()});
     ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::microseconds(500 + rng() % 20000));
+    const unsigned spread = 20000u << std::min(round / 40, 4);
+    std::this_thread::sleep_for(std::chrono::microseconds(500 + rng() % spread));
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
 

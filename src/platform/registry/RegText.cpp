@@ -394,7 +394,15 @@ void RegDocument::ParseLogical() {
       for (;;) {
         std::size_t e = text.size();
         while (e > j && IsBlank(text[e - 1])) --e;
-        if (e == j || text[e - 1] != '\\' || entry.lastLine + 1 >= lines_.size()) break;
+        if (e == j || text[e - 1] != '\\') break;
+        // A continuation mark with no line after it, or only a blank one, is
+        // cut-off data: unreadable. Reading it as complete would make it
+        // change meaning once a save appends lines after it.
+        if (entry.lastLine + 1 >= lines_.size() ||
+            TrimBlanks(lines_[entry.lastLine + 1].text).empty()) {
+          decoded = false;
+          break;
+        }
         text.resize(e - 1);
         const Line& next = lines_[++entry.lastLine];
         decoded = decoded && next.decoded;
@@ -447,12 +455,18 @@ void RegDocument::EnsureLastLineEnded() {
   if (lines_.empty()) return;
   Line& last = lines_.back();
   const std::string nl = encoding_ == Encoding::kUtf16LeBom ? std::string("\n\0", 2) : "\n";
-  if (last.raw.size() >= nl.size() && last.raw.compare(last.raw.size() - nl.size(), nl.size(), nl) == 0)
+  // In UTF-16 every line starts at an even offset, so a line of odd length
+  // cannot end in a line break, whatever its last two bytes are.
+  const bool aligned = encoding_ != Encoding::kUtf16LeBom || last.raw.size() % 2 == 0;
+  if (aligned && last.raw.size() >= nl.size() &&
+      last.raw.compare(last.raw.size() - nl.size(), nl.size(), nl) == 0)
     return;
   if (encoding_ == Encoding::kUtf16LeBom && last.raw.size() % 2) {
-    // A stray odd byte at the end: keep it on a line of its own so that the
-    // new lines stay aligned to whole UTF-16 units.
-    last.raw += '\0';
+    // A stray odd byte at the end: complete its unit so that the new lines
+    // stay aligned to whole UTF-16 units. The byte added makes the unit a
+    // lone high surrogate, so the cut-off line stays unreadable, as it was,
+    // rather than gaining a character that was never there.
+    last.raw += '\xD8';
   }
   last.raw += EncodeLine("");
 }

@@ -66,10 +66,10 @@ class RegDocument {
   // Adds a section for the key when it does not exist yet.
   void AddKey(const std::string& path);
   // Sets a REG_SZ value: replaces the lines of its last definition, or adds a
-  // line to the key's last section, or a new section at the end. `text` is
+  // line to the key's last section, or a new section at the end. `value` is
   // cut at its first zero byte, as the registry stores strings. False (and
-  // nothing changed) when `text` or `name` is not valid UTF-8.
-  bool SetSz(const std::string& path, const std::string& name, const std::string& text);
+  // nothing changed) when `value` or `name` is not valid UTF-8.
+  bool SetSz(const std::string& path, const std::string& name, const std::string& value);
 
   Encoding encoding() const { return encoding_; }
   const std::vector<Line>& lines() const { return lines_; }
