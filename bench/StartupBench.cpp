@@ -43,7 +43,7 @@ extern char** environ;
 
 namespace {
 
-constexpr int kRunTimeoutMs = 30000;  // one start of the program, at most
+constexpr int kRunTimeoutMs = 15000;  // one start of the program, at most
 
 long long NowNs() {
   timespec ts;
