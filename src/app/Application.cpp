@@ -121,7 +121,7 @@ QString ErrorReportText(const std::string& message) {
 void ReportException(std::exception_ptr failure) {
   std::string message;
   try {
-    std::rethrow_exception(failure);
+    std::rethrow_exception(std::move(failure));
   } catch (const std::exception& e) {
     message = e.what();
   } catch (...) {

@@ -879,6 +879,7 @@ class Runner {
     }
     for (const CatalogueEntry* e : hits) {
       std::vector<Value> row;
+      row.reserve(sources.size());
       for (const auto& src : sources)
         row.push_back(src.literal ? *src.literal : ColumnValue(*e, src.column));
       rs.rows.push_back(std::move(row));
@@ -904,6 +905,7 @@ std::vector<StatementOutcome> RunBatch(const std::string& text,
     return {out};
   }
   std::vector<StatementOutcome> outcomes;
+  outcomes.reserve(statements.size());
   Runner runner(context);
   for (const auto& s : statements) outcomes.push_back(runner.Run(*s));
   return outcomes;

@@ -26,7 +26,7 @@ namespace tdsstandin {
 
 namespace {
 
-constexpr std::size_t kMaxMessage = 16 * 1024 * 1024;
+constexpr std::size_t kMaxMessage = std::size_t{16} * 1024 * 1024;
 constexpr std::size_t kDefaultPacketSize = 4096;
 
 struct Incoming {

@@ -464,9 +464,9 @@ bool IsTerminal(SQLRETURN rc, SQLHSTMT stmt) {
 // path.
 class Execution {
  public:
-  Execution(TDatabase::Impl& conn, const std::string& text) {
-    stmt_ = Allocate(SQL_HANDLE_STMT, &conn.dbc,
-                     "The statement could not be allocated.");
+  Execution(TDatabase::Impl& conn, const std::string& text)
+      : stmt_(Allocate(SQL_HANDLE_STMT, &conn.dbc,
+                       "The statement could not be allocated.")) {
     // The text goes to the server as it is: no escape-clause processing, and
     // no parameter markers are looked for.
     SQLSetStmtAttr(stmt_.get(), SQL_ATTR_NOSCAN,
