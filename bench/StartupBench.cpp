@@ -105,6 +105,7 @@ RunResult RunOnce(const std::string& app, const std::string& probe, bool click) 
   env.push_back("TARNWICK_PROBE_FD=3");
   if (click) env.push_back("TARNWICK_PROBE_CLICK=1");
   std::vector<char*> envp;
+  envp.reserve(env.size() + 1);
   for (auto& s : env) envp.push_back(s.data());
   envp.push_back(nullptr);
 
@@ -206,14 +207,14 @@ void Row(const std::string& figure, const std::vector<double>& values, const std
             << " |\n";
 }
 
-int Startup(const std::string& app, const std::string& probe, int runs, bool expectMain) {
+int Startup(const std::string& app, const std::string& probe, long runs, bool expectMain) {
   const std::string shown = expectMain ? "main-shown" : "para-shown";
   const std::string window = expectMain ? "cleanup window" : "parameter window";
   std::vector<double> appObject, splash, splashFirstPaint, connect, afterConnect, total, hwm;
   std::vector<double> cpuAppObject, cpuSplash, cpuAfterConnect, rssAnon, rssFile;
   int failures = 0;
   std::string lastProblem;
-  for (int i = 0; i < runs; ++i) {
+  for (long i = 0; i < runs; ++i) {
     const RunResult r = RunOnce(app, probe, false);
     if (!r.ok || !r.events.count(shown)) {
       ++failures;
@@ -333,9 +334,11 @@ int Usage() {
 int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   if (argc == 6 && std::string(argv[1]) == "startup") {
-    const int runs = std::atoi(argv[4]);
+    char* end = nullptr;
+    const long runs = std::strtol(argv[4], &end, 10);
     const std::string which = argv[5];
-    if (runs < 1 || (which != "main" && which != "para")) return Usage();
+    if (*end != '\0' || runs < 1 || runs > 1000 || (which != "main" && which != "para"))
+      return Usage();
     return Startup(argv[2], argv[3], runs, which == "main");
   }
   if (argc == 6 && std::string(argv[1]) == "wire") return Wire(argv[2], argv[3], argv[4], argv[5]);

@@ -53,7 +53,10 @@ long long NowNs() { return ClockNs(CLOCK_MONOTONIC); }
 int OutFd() {
   static const int fd = [] {
     const char* s = std::getenv("TARNWICK_PROBE_FD");
-    return s ? std::atoi(s) : -1;
+    if (!s) return -1;
+    char* end = nullptr;
+    const long fd = std::strtol(s, &end, 10);
+    return (*end == '\0' && fd >= 0 && fd < 1024) ? static_cast<int>(fd) : -1;
   }();
   return fd;
 }
@@ -78,7 +81,8 @@ long long StatusKb(const char* field) {
   std::string line;
   const std::string prefix = std::string(field) + ":";
   while (std::getline(f, line))
-    if (line.compare(0, prefix.size(), prefix) == 0) return std::atoll(line.c_str() + prefix.size());
+    if (line.compare(0, prefix.size(), prefix) == 0)
+      return std::strtoll(line.c_str() + prefix.size(), nullptr, 10);
   return -1;
 }
 
@@ -154,15 +158,15 @@ Q_COREAPP_STARTUP_FUNCTION(InstallProbe)
 
 // Times the connect: the program's one call of SQLConnectW, passed on
 // unchanged to the driver manager.
-extern "C" SQLRETURN SQL_API SQLConnectW(SQLHDBC dbc, SQLWCHAR* dsn, SQLSMALLINT dsnLen,
-                                         SQLWCHAR* uid, SQLSMALLINT uidLen,
-                                         SQLWCHAR* auth, SQLSMALLINT authLen) {
+extern "C" SQLRETURN SQL_API SQLConnectW(SQLHDBC hdbc, SQLWCHAR* szDSN, SQLSMALLINT cbDSN,
+                                         SQLWCHAR* szUID, SQLSMALLINT cbUID,
+                                         SQLWCHAR* szAuthStr, SQLSMALLINT cbAuthStr) {
   using Fn = SQLRETURN(SQL_API*)(SQLHDBC, SQLWCHAR*, SQLSMALLINT, SQLWCHAR*, SQLSMALLINT,
                                  SQLWCHAR*, SQLSMALLINT);
   static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "SQLConnectW"));
   if (!real) return SQL_ERROR;
   Report("connect-start", NowNs());
-  const SQLRETURN rc = real(dbc, dsn, dsnLen, uid, uidLen, auth, authLen);
+  const SQLRETURN rc = real(hdbc, szDSN, cbDSN, szUID, cbUID, szAuthStr, cbAuthStr);
   Report("connect-end", NowNs(), SQL_SUCCEEDED(rc) ? 1 : 0);
   return rc;
 }
