@@ -90,6 +90,10 @@ INSTANTIATE_TEST_SUITE_P(
         // the blank line a save appends used to complete it into one byte.
         Case{"dangling continuation", kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n\"Tail\"=hex:00,\\",
              "SOFTWARE\\Other", "Tail"},
+        // A file whose last line ends in a bare CR: the line end a save
+        // added after it used to leave the CR inside the line, unreadable.
+        Case{"bare CR at the end", kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n\"Keep\"=\"b\"\r",
+             "SOFTWARE\\Other", "Keep"},
         // A UTF-16 file of odd length whose last bytes happen to be "\n\0" one
         // byte out of step: the new lines used to be written out of step too,
         // so the saved key could not be read back.

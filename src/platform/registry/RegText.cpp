@@ -461,6 +461,15 @@ void RegDocument::EnsureLastLineEnded() {
   if (aligned && last.raw.size() >= nl.size() &&
       last.raw.compare(last.raw.size() - nl.size(), nl.size(), nl) == 0)
     return;
+  // A last line ending in a bare CR reads as if the CR ended it; completing
+  // it to CR LF keeps it so, where a whole new line end would leave the CR
+  // inside the line and make it unreadable.
+  const std::string cr = encoding_ == Encoding::kUtf16LeBom ? std::string("\r\0", 2) : "\r";
+  if (aligned && last.raw.size() >= cr.size() &&
+      last.raw.compare(last.raw.size() - cr.size(), cr.size(), cr) == 0) {
+    last.raw += nl;
+    return;
+  }
   if (encoding_ == Encoding::kUtf16LeBom && last.raw.size() % 2) {
     // A stray odd byte at the end: complete its unit so that the new lines
     // stay aligned to whole UTF-16 units. The byte added makes the unit a
