@@ -109,12 +109,23 @@ void TForm::FitOuterSize() {
 
 void TForm::moveEvent(QMoveEvent* event) {
   QWidget::moveEvent(event);
-  // A window manager adds its frame after the window is mapped; the outer
-  // size is fitted once more the first time that frame is seen.
-  if (!frameSeen_ && isWindow() && frameGeometry().size() != geometry().size()) {
-    frameSeen_ = true;
-    FitOuterSize();
-  }
+  NoticeFrame();
+}
+
+void TForm::paintEvent(QPaintEvent* event) {
+  QWidget::paintEvent(event);
+  NoticeFrame();
+}
+
+void TForm::NoticeFrame() {
+  // A window manager adds its frame after the window is mapped, and Qt may
+  // learn of it without a move. The outer size is fitted once more the first
+  // time that frame is seen: on a move, or at the latest at the first paint
+  // (queued, since a window must not be resized while it paints).
+  if (frameSeen_ || !isWindow() || frameGeometry().size() == geometry().size())
+    return;
+  frameSeen_ = true;
+  QMetaObject::invokeMethod(this, [this] { FitOuterSize(); }, Qt::QueuedConnection);
 }
 
 void TForm::showEvent(QShowEvent* event) {

@@ -46,12 +46,14 @@ class TForm : public QWidget {
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   int HandlerIndex(const QByteArray& name, const char* params) const;
   void InvokeHandler(int index, QObject* sender, QChar* key = nullptr);
   void FitOuterSize();
+  void NoticeFrame();
 
   int onKeyPress_ = -1;
   bool centred_ = false;
