@@ -308,6 +308,14 @@ std::string NormalKey(const std::string& path) {
   while (e > b && path[e - 1] == '\\') --e;
   std::string out;
   for (std::size_t k = b; k < e; ++k) out += Lower(path[k]);
+  // The file holds the one view of the hive that a 32-bit program sees. A
+  // key exported from that view by the 64-bit registry editor is written
+  // under SOFTWARE\WOW6432Node; it is the same key, so such an export placed
+  // as the file works as it is.
+  static const std::string kRedirected = "software\\wow6432node";
+  if (out.compare(0, kRedirected.size(), kRedirected) == 0 &&
+      (out.size() == kRedirected.size() || out[kRedirected.size()] == '\\'))
+    out.erase(8, kRedirected.size() - 8);
   return out;
 }
 

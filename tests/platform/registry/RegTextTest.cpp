@@ -141,6 +141,23 @@ TEST(RegText, KeyExistsForItsSectionOrOneBelowIt) {
   for (const auto& c : cases) EXPECT_EQ(doc.KeyExists(c.path), c.exists) << c.path;
 }
 
+TEST(RegText, AnExportFromThe32BitViewOf64BitWindowsIsTheSameKey) {
+  RegDocument doc = RegDocument::Parse(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Brindlewave\\Lib]\r\n"
+      "\"ODBCNAME\"=\"LibODBC\"\r\n");
+  EXPECT_TRUE(doc.KeyExists("SOFTWARE\\Brindlewave"));
+  EXPECT_TRUE(doc.KeyExists(kKey));
+  EXPECT_FALSE(doc.KeyExists("SOFTWARE\\WOW6432NodeX"));
+  EXPECT_EQ(Value(doc, "ODBCNAME").data.text, "LibODBC");
+  // A save writes into that section rather than adding another one.
+  ASSERT_TRUE(doc.SetSz(kKey, "ODBCNAME", "Other"));
+  ASSERT_TRUE(doc.SetSz(kKey, "USERNAME", "0343"));
+  EXPECT_EQ(doc.sections().size(), 1u);
+  EXPECT_EQ(RegDocument::Parse(doc.Serialize()).FindValue(kKey, "USERNAME")->data.text, "0343");
+  EXPECT_EQ(Value(doc, "ODBCNAME").data.text, "Other");
+}
+
 TEST(RegText, LastDefinitionWinsAndDeletionRemoves) {
   const RegDocument doc = RegDocument::Parse(
       "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"1\"\n\"B\"=\"1\"\n\"C\"=\"1\"\n"
