@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -300,6 +301,58 @@ TEST(StandinOdbc, ServesSeveralConnectionsAndStopsWithThemOpen) {
   EXPECT_EQ(a.Execute("DROP TABLE lib_opac_ver")[0].rc, SQL_ERROR);
 }
 
+std::string ReadFile(const std::string& path);
+
+// The demo's library database: every table has rows, and they come back
+// through the driver as stored, NULLs and Chinese text included.
+TEST(StandinOdbc, TheLibrarySeedLoadsAndItsRowsComeBack) {
+  tdsstandin::Server server(Live::Config("pw"));
+  server.Seed(ReadFile(STANDIN_SEED));
+  std::map<std::string, std::uint64_t> rows;
+  int triggers = 0;
+  for (const auto& o : server.Objects()) {
+    if (o.xtype == "U") rows[o.name] = o.rows;
+    if (o.xtype == "TR") ++triggers;
+  }
+  EXPECT_EQ(triggers, 5);
+  EXPECT_EQ(rows, (std::map<std::string, std::uint64_t>{
+                      {"books", 7},
+                      {"readers", 4},
+                      {"lib_cunfang", 8},
+                      {"loans", 5},
+                      {"lib_opac_ver", 1},
+                      {"lib_opac_bianma", 6},
+                      {"lib_opac_tiaoma", 7},
+                      {"lib_opac_change", 3}}));
+
+  server.Start();
+  tarnwick::test::OdbcFixture odbc(server.Port());
+  OdbcClient client;
+  ASSERT_TRUE(SQL_SUCCEEDED(client.Connect(odbc.Dsn(), "sa", "pw").rc));
+  auto listed = client.Execute(
+      "SELECT tiaoma, book_id, location FROM lib_cunfang WHERE book_id IN (1, 7)");
+  ASSERT_TRUE(SQL_SUCCEEDED(listed[0].rc));
+  const std::string shelf = "\xE4\xB8\x80\xE6\xA5\xBC \xE6\x96\x87\xE5\xAD\xA6 I242.4";  // 一楼 文学
+  EXPECT_EQ(listed[0].rows, (std::vector<std::vector<std::string>>{
+                                {"A0000101", "1", shelf},
+                                {"A0000102", "1", shelf},
+                                {"A0000701", "7", "<null>"}}));
+  auto loans = client.Execute("SELECT returned_on, reader_id FROM loans WHERE loan_id = 5002");
+  ASSERT_TRUE(SQL_SUCCEEDED(loans[0].rc));
+  EXPECT_EQ(loans[0].rows,
+            (std::vector<std::vector<std::string>>{{"<null>", "102"}}));
+
+  // An INSERT through the driver, then its count.
+  auto inserted = client.Execute(
+      "INSERT INTO readers (reader_id, name, card_no) VALUES (105, N'\xE5\x88\x98\xE6\xB4\x8B', 'R2024-0105')");  // 刘洋
+  EXPECT_TRUE(Ran(inserted[0].rc));
+  auto count = client.Execute("SELECT COUNT(*) FROM readers");
+  ASSERT_TRUE(SQL_SUCCEEDED(count[0].rc));
+  EXPECT_EQ(count[0].rows, (std::vector<std::vector<std::string>>{{"5"}}));
+  auto bad = client.Execute("INSERT INTO readers (reader_id) VALUES (106)");
+  EXPECT_TRUE(HasNative(bad[0].diagnostics, 515, "column 'name'"));
+}
+
 std::vector<std::string> Tsql(const Live& live, const std::string& password) {
   return {TSQL_PATH, "-H", "127.0.0.1", "-p", std::to_string(live.server.Port()),
           "-U", "sa", "-P", password, "-D", "library"};
@@ -370,9 +423,10 @@ TEST(StandinProgram, ServesLogsAndStopsOnSigterm) {
   TempDir dir;
   const std::string log = dir.path + "/batches.log";
   const std::string cat = dir.path + "/catalogue.txt";
+  const std::string counts = dir.path + "/rows.txt";
   Background program({STANDIN_PROGRAM, "--port", "0", "--password", "pw",
                       "--seed", STANDIN_SEED, "--batch-log", log,
-                      "--catalogue-file", cat});
+                      "--catalogue-file", cat, "--row-counts-file", counts});
   bool ok = false;
   std::string line = program.ReadLine(10s, ok);
   ASSERT_TRUE(ok);
@@ -380,6 +434,8 @@ TEST(StandinProgram, ServesLogsAndStopsOnSigterm) {
   const std::string port = line.substr(line.rfind(':') + 1);
   EXPECT_NE(ReadFile(cat).find("TR\tT_CHG_cunfang\tlib_cunfang\n"),
             std::string::npos);
+  EXPECT_NE(ReadFile(counts).find("books\t7\nreaders\t4\n"), std::string::npos)
+      << ReadFile(counts);
 
   TempDir conf;
   std::ofstream(conf.path + "/freetds.conf") << "[global]\n";
@@ -400,6 +456,10 @@ TEST(StandinProgram, ServesLogsAndStopsOnSigterm) {
   EXPECT_NE(catalogue.find("U\tbooks\t\n"), std::string::npos);
   EXPECT_NE(catalogue.find("TR\tT_INSERT_bianma\tlib_opac_bianma\n"),
             std::string::npos);
+  // The dropped table's row count goes with it; the others stay.
+  const std::string rowCounts = ReadFile(counts);
+  EXPECT_EQ(rowCounts.find("lib_opac_ver"), std::string::npos);
+  EXPECT_NE(rowCounts.find("lib_opac_bianma\t6\n"), std::string::npos);
   // The password given on the command line is never echoed.
   EXPECT_EQ(ReadFile(log).find("pw"), std::string::npos);
 

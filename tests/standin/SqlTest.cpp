@@ -129,6 +129,10 @@ TEST(StandinSql, ASyntaxErrorRejectsTheWholeBatchBeforeAnythingRuns) {
                                                           "near 'books'."},
       {"IF EXISTS (SELECT name FROM sysobjects WHERE name = 'books')",
        "Incorrect syntax near ')'."},
+      {"DROP TABLE books\nINSERT INTO books SELECT 1",
+       "Incorrect syntax near 'SELECT'."},
+      {"INSERT books VALUES (1, GETDATE())", "Incorrect syntax near 'GETDATE'."},
+      {"DROP TABLE books INSERT books VALUES (1", "Incorrect syntax near '1'."},
   };
   for (const auto& [sql, message] : cases) {
     SCOPED_TRACE(sql);
@@ -293,6 +297,214 @@ TEST(StandinSql, CommentsAndQuotedTextAreNotStatements) {
   ASSERT_EQ(Rows(out[0]).size(), 1u);
   EXPECT_EQ(std::get<std::string>(Rows(out[0])[0][0]), "books");
   EXPECT_EQ(f.Names(), kAll);
+}
+
+// A table with one column of each kind the stand-in stores: int, varchar(n),
+// nvarchar(n) and char(n) with a literal default.
+const char kShelf[] =
+    "CREATE TABLE shelf (\n"
+    "  id int NOT NULL,\n"
+    "  code varchar(5) NULL,\n"
+    "  title nvarchar(4),\n"
+    "  kind char(2) NOT NULL DEFAULT ('ab'),\n"
+    "  CONSTRAINT pk_shelf PRIMARY KEY (id, code)\n"
+    ")";
+
+std::vector<std::vector<Value>> ShelfRows(Fixture& f) {
+  auto out = f.Run("SELECT * FROM shelf");
+  EXPECT_FALSE(out.at(0).error);
+  return Rows(out.at(0));
+}
+
+TEST(StandinSql, InsertStoresRowsConvertedToTheirColumns) {
+  const Value null = Null{};
+  struct Case {
+    const char* sql;
+    std::vector<std::vector<Value>> rows;
+  };
+  const Case cases[] = {
+      {"INSERT INTO shelf VALUES (1, 'A1', N'\xE7\xBA\xA2\xE6\xA5\xBC', 'x')",  // 红楼
+       {{1, "A1", "\xE7\xBA\xA2\xE6\xA5\xBC", "x "}}},
+      // A column list in any order; missing columns take their default or
+      // NULL; text becomes int and int becomes text.
+      {"INSERT shelf (code, id) VALUES ('B', ' 42 '), (12345, -7)",
+       {{42, "B", null, "ab"}, {-7, "12345", null, "ab"}}},
+      {"insert into [dbo].[SHELF] (ID, TITLE, Code) VALUES (3, N'It''s', NULL)",
+       {{3, null, "It's", "ab"}}},
+      // Blanks beyond the length are dropped; a character outside the BMP
+      // counts two of an nvarchar's length.
+      {"INSERT shelf (id, code, title) VALUES (4, 'ABCDE   ', N'\xF0\x9D\x84\x9E\xF0\x9D\x84\x9E')",
+       {{4, "ABCDE", "\xF0\x9D\x84\x9E\xF0\x9D\x84\x9E", "ab"}}},
+      {"INSERT shelf (id) VALUES ('')", {{0, null, null, "ab"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    Fixture f;
+    ASSERT_FALSE(f.Run(kShelf).at(0).error);
+    auto out = f.Run(c.sql);
+    ASSERT_EQ(out.size(), 1u);
+    ASSERT_FALSE(out[0].error) << out[0].messages.at(0).text;
+    EXPECT_TRUE(out[0].counted);
+    EXPECT_EQ(out[0].count, c.rows.size());
+    EXPECT_EQ(out[0].curCmd, 0xC3);
+    EXPECT_EQ(ShelfRows(f), c.rows);
+  }
+}
+
+TEST(StandinSql, AFailedInsertStoresNoneOfItsRows) {
+  const std::string tail =
+      " The number of values in the VALUES clause must match the number of "
+      "columns specified in the INSERT statement.";
+  struct Case {
+    const char* sql;
+    int number;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"INSERT INTO nothere VALUES (1)", 208, "Invalid object name 'nothere'."},
+      {"INSERT INTO T_INSERT_bianma VALUES (1)", 208,
+       "Invalid object name 'T_INSERT_bianma'."},
+      {"INSERT shelf (id) VALUES (1, 'A')", 110,
+       "There are fewer columns in the INSERT statement than values specified "
+       "in the VALUES clause." + tail},
+      {"INSERT shelf (id, code) VALUES (1, 'A'), (2)", 109,
+       "There are more columns in the INSERT statement than values specified "
+       "in the VALUES clause." + tail},
+      {"INSERT shelf VALUES (1, 'A')", 213,
+       "Column name or number of supplied values does not match table "
+       "definition."},
+      {"INSERT shelf (id, colour) VALUES (1, 'red')", 207,
+       "Invalid column name 'colour'."},
+      {"INSERT shelf (id, ID) VALUES (1, 2)", 264, "The column name 'ID' is"},
+      {"INSERT shelf (code) VALUES ('A')", 515,
+       "Cannot insert the value NULL into column 'id', table "
+       "'library.dbo.shelf'; column does not allow nulls. INSERT fails."},
+      // The second row fails: the first is not kept either.
+      {"INSERT shelf (id) VALUES (1), (NULL)", 515,
+       "Cannot insert the value NULL into column 'id'"},
+      // An explicit NULL does not make way for the default.
+      {"INSERT shelf (id, kind) VALUES (1, NULL)", 515,
+       "Cannot insert the value NULL into column 'kind'"},
+      {"INSERT shelf (id) VALUES (1), ('abc')", 245,
+       "Conversion failed when converting the varchar value 'abc' to data "
+       "type int."},
+      {"INSERT shelf (id) VALUES (N'1x')", 245,
+       "Conversion failed when converting the nvarchar value '1x' to data "
+       "type int."},
+      {"INSERT shelf (id) VALUES ('99999999999')", 248,
+       "The conversion of the varchar value '99999999999' overflowed an int "
+       "column."},
+      {"INSERT shelf (id, code) VALUES (1, 'A'), (2, 'ABCDEF')", 8152,
+       "String or binary data would be truncated."},
+      {"INSERT shelf (id, title) VALUES (1, N'\xF0\x9D\x84\x9E\xF0\x9D\x84\x9E\xF0\x9D\x84\x9E')",
+       8152, "String or binary data would be truncated."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    Fixture f;
+    ASSERT_FALSE(f.Run(kShelf).at(0).error);
+    auto out = f.Run(c.sql);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_TRUE(out[0].error);
+    EXPECT_FALSE(out[0].counted);
+    ASSERT_FALSE(out[0].messages.empty());
+    EXPECT_EQ(out[0].messages[0].number, c.number);
+    EXPECT_EQ(out[0].messages[0].text.substr(0, c.text.size()), c.text);
+    EXPECT_GE(out[0].messages[0].severity, 15);
+    EXPECT_TRUE(ShelfRows(f).empty());
+  }
+}
+
+TEST(StandinSql, ADefaultTheStandinCannotComputeFailsTheInsertThatNeedsIt) {
+  Fixture f;
+  ASSERT_FALSE(
+      f.Run("CREATE TABLE log (id int, at datetime NOT NULL DEFAULT GETDATE(), "
+            "n int DEFAULT ((-3)))")
+          .at(0)
+          .error);
+  auto omitted = f.Run("INSERT log (id) VALUES (1)");
+  EXPECT_TRUE(omitted.at(0).error);
+  EXPECT_NE(omitted[0].messages.at(0).text.find("column 'at'"),
+            std::string::npos);
+  auto given = f.Run("INSERT log (id, at) VALUES (2, '2024-03-04 10:15:00')");
+  ASSERT_FALSE(given.at(0).error);
+  auto rows = Rows(f.Run("SELECT * FROM log").at(0));
+  EXPECT_EQ(rows, (std::vector<std::vector<Value>>{
+                      {2, "2024-03-04 10:15:00", -3}}));
+}
+
+TEST(StandinSql, SelectFromATableCountsListsAndFilters) {
+  Fixture f;
+  for (const auto& o :
+       f.Run(std::string(kShelf) +
+             "\nINSERT shelf (id, code, title) VALUES (1, 'A', N'x'), "
+             "(2, NULL, N'y'), (3, 'C', NULL)"))
+    ASSERT_FALSE(o.error);
+  const Value null = Null{};
+  struct Case {
+    const char* sql;
+    std::vector<std::vector<Value>> rows;
+  };
+  const Case cases[] = {
+      {"SELECT COUNT(*) FROM shelf", {{3}}},
+      {"select count(*) AS n, 'rows' FROM dbo.SHELF WHERE id <> 2", {{2, "rows"}}},
+      {"SELECT code, id FROM shelf", {{"A", 1}, {null, 2}, {"C", 3}}},
+      // NULL is neither equal nor unequal to anything.
+      {"SELECT id FROM shelf WHERE code = 'a'", {{1}}},
+      {"SELECT id FROM shelf WHERE NOT code IN ('A')", {{3}}},
+      {"SELECT id FROM shelf WHERE code <> 'A' OR id = 2", {{2}, {3}}},
+      {"SELECT COUNT(*) FROM shelf WHERE title = 'nothing'", {{0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    auto out = f.Run(c.sql);
+    ASSERT_EQ(out.size(), 1u);
+    ASSERT_FALSE(out[0].error) << out[0].messages.at(0).text;
+    EXPECT_EQ(Rows(out[0]), c.rows);
+    EXPECT_EQ(out[0].count, c.rows.size());
+  }
+
+  // The result's columns carry the table's types and nullability.
+  auto star = f.Run("SELECT * FROM shelf").at(0);
+  ASSERT_TRUE(star.result);
+  const auto& cols = star.result->columns;
+  ASSERT_EQ(cols.size(), 4u);
+  EXPECT_EQ(cols[0].name, "id");
+  EXPECT_EQ(cols[0].kind, Column::Kind::Int);
+  EXPECT_FALSE(cols[0].nullable);
+  EXPECT_EQ(cols[1].kind, Column::Kind::NVarChar);
+  EXPECT_TRUE(cols[1].nullable);
+  EXPECT_EQ(cols[2].maxBytes, 8);
+
+  const std::pair<const char*, int> errors[] = {
+      {"SELECT colour FROM shelf", 207},
+      {"SELECT id FROM shelf WHERE colour = 1", 207},
+      {"SELECT id, COUNT(*) FROM shelf", 8120},
+      {"SELECT id FROM shelf WHERE code = 1", 245},
+      {"SELECT COUNT(*) FROM T_INSERT_bianma", 208},
+  };
+  for (const auto& [sql, number] : errors) {
+    SCOPED_TRACE(sql);
+    auto out = f.Run(sql);
+    EXPECT_TRUE(out.at(0).error);
+    EXPECT_EQ(out[0].messages.at(0).number, number);
+  }
+  // IF EXISTS reads tables too.
+  f.Run("IF EXISTS (SELECT id FROM shelf WHERE id = 3) DROP TABLE books");
+  EXPECT_EQ(f.catalogue.Find("books"), nullptr);
+}
+
+TEST(StandinSql, DropTableDropsItsRows) {
+  Fixture f;
+  f.Run(std::string(kShelf) + "\nINSERT shelf (id) VALUES (1), (2)");
+  const std::int32_t id = f.catalogue.Find("shelf")->id;
+  ASSERT_EQ(f.catalogue.Data(id)->rows.size(), 2u);
+  ASSERT_FALSE(f.Run("DROP TABLE shelf").at(0).error);
+  EXPECT_EQ(f.catalogue.Data(id), nullptr);
+  EXPECT_EQ(f.Run("SELECT COUNT(*) FROM shelf").at(0).messages.at(0).number, 208);
+  f.Run(kShelf);
+  EXPECT_EQ(Rows(f.Run("SELECT COUNT(*) FROM shelf").at(0)),
+            (std::vector<std::vector<Value>>{{0}}));
 }
 
 }  // namespace

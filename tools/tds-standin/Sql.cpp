@@ -1,6 +1,7 @@
 #include "Sql.h"
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -42,11 +43,30 @@ const CatalogueEntry* Catalogue::FindId(std::int32_t id) const {
 
 void Catalogue::Add(const std::string& name, const std::string& xtype,
                     std::int32_t parentId) {
+  if (xtype == "U") tables_[nextId_] = {};
   entries_.push_back({nextId_, name, xtype, parentId});
   nextId_ += 16;
 }
 
+void Catalogue::AddTable(const std::string& name,
+                         std::vector<TableColumn> columns) {
+  tables_[nextId_] = {std::move(columns), {}};
+  entries_.push_back({nextId_, name, "U", 0});
+  nextId_ += 16;
+}
+
+TableData* Catalogue::Data(std::int32_t id) {
+  auto it = tables_.find(id);
+  return it == tables_.end() ? nullptr : &it->second;
+}
+
+const TableData* Catalogue::Data(std::int32_t id) const {
+  auto it = tables_.find(id);
+  return it == tables_.end() ? nullptr : &it->second;
+}
+
 void Catalogue::Remove(std::int32_t id) {
+  tables_.erase(id);
   std::erase_if(entries_, [id](const CatalogueEntry& e) {
     return e.id == id || e.parentId == id;
   });
@@ -210,10 +230,17 @@ struct Select {
   int line = 1;
 };
 
+// One value of an INSERT's VALUES list. Whether a string literal was N'...'
+// matters only for the wording of a conversion error.
+struct InsertValue {
+  Value value;
+  bool unicode = false;
+};
+
 struct Stmt {
   enum class Kind {
-    DropTable, DropTrigger, CreateTable, CreateTrigger, Select, If, Set, Use,
-    Empty
+    DropTable, DropTrigger, CreateTable, CreateTrigger, Select, Insert, If,
+    Set, Use, Empty
   } kind;
   int line = 1;
   std::vector<std::string> names;  // DROP: names as written; CREATE: [0]
@@ -221,6 +248,10 @@ struct Stmt {
   std::unique_ptr<Select> select;  // SELECT, IF EXISTS (SELECT ...)
   bool negate = false;             // IF NOT EXISTS
   std::unique_ptr<Stmt> then, otherwise;
+  std::vector<TableColumn> columns;  // CREATE TABLE
+  bool hasColumnList = false;        // INSERT table (col, ...)
+  std::vector<std::string> insertColumns;
+  std::vector<std::vector<InsertValue>> insertRows;
 };
 
 bool IsKeyword(const Token& t, const char* kw) {
@@ -328,7 +359,7 @@ class Parser {
         s->kind = Stmt::Kind::CreateTable;
         s->names.push_back(ObjectName());
         ExpectPunct("(");
-        SkipBalanced();
+        s->columns = ColumnDefinitions();
       } else if (Accept("trigger")) {
         s->kind = Stmt::Kind::CreateTrigger;
         s->names.push_back(ObjectName());
@@ -343,6 +374,29 @@ class Parser {
     } else if (IsKeyword(t, "select")) {
       s->kind = Stmt::Kind::Select;
       s->select = SelectStatement();
+    } else if (IsKeyword(t, "insert")) {
+      ++p_;
+      s->kind = Stmt::Kind::Insert;
+      Accept("into");
+      s->names.push_back(ObjectName());
+      if (AcceptPunct("(")) {
+        s->hasColumnList = true;
+        do {
+          if (Peek().kind != Tok::Word && Peek().kind != Tok::Quoted) Fail();
+          s->insertColumns.push_back(Peek().text);
+          ++p_;
+        } while (AcceptPunct(","));
+        ExpectPunct(")");
+      }
+      Expect("values");
+      do {
+        ExpectPunct("(");
+        std::vector<InsertValue> row;
+        do row.push_back(InsertLiteral());
+        while (AcceptPunct(","));
+        ExpectPunct(")");
+        s->insertRows.push_back(std::move(row));
+      } while (AcceptPunct(","));
     } else if (IsKeyword(t, "if")) {
       ++p_;
       s->kind = Stmt::Kind::If;
@@ -386,6 +440,138 @@ class Parser {
       if (t.kind == Tok::Punct && t.text == ")") --depth;
       ++p_;
     }
+  }
+
+  InsertValue InsertLiteral() {
+    if (Accept("null")) return {Null{}, false};
+    bool unicode = Peek().kind == Tok::String && Peek().unicode;
+    return {Literal(), unicode};
+  }
+
+  static bool StartsTableConstraint(const Token& t) {
+    for (const char* kw :
+         {"constraint", "primary", "unique", "foreign", "check", "index"})
+      if (IsKeyword(t, kw)) return true;
+    return false;
+  }
+
+  bool AtElementEnd() const {
+    const Token& t = Peek();
+    return t.kind == Tok::Punct && (t.text == "," || t.text == ")");
+  }
+
+  // Skips the rest of one element of a column list, nested parentheses
+  // included.
+  void SkipElement() {
+    while (!AtElementEnd()) {
+      if (Peek().kind == Tok::End) Fail();
+      if (AcceptPunct("(")) {
+        SkipBalanced();
+      } else {
+        ++p_;
+      }
+    }
+  }
+
+  // The column list of a CREATE TABLE, after its "(": each column's name,
+  // type, length, nullability and literal default. Table constraints and the
+  // rest of a column's clauses (IDENTITY, CHECK, COLLATE, ...) are skipped.
+  std::vector<TableColumn> ColumnDefinitions() {
+    std::vector<TableColumn> columns;
+    do {
+      if (StartsTableConstraint(Peek())) {
+        SkipElement();
+        continue;
+      }
+      if (Peek().kind != Tok::Word && Peek().kind != Tok::Quoted) Fail();
+      TableColumn c;
+      c.name = Peek().text;
+      ++p_;
+      if (Peek().kind != Tok::Word && Peek().kind != Tok::Quoted) Fail();
+      const std::string type = Fold(ObjectName());
+      std::size_t length = 1;  // char(n) and varchar(n) without n hold one
+      if (AcceptPunct("(")) {
+        if (Accept("max")) {
+          length = 0;
+        } else if (Peek().kind == Tok::Number) {
+          length = std::stoul(Peek().text.substr(0, 9));
+          ++p_;
+          if (AcceptPunct(",")) {  // decimal(p, s)
+            if (Peek().kind != Tok::Number) Fail();
+            ++p_;
+          }
+        } else {
+          Fail();
+        }
+        ExpectPunct(")");
+      }
+      if (type == "int" || type == "bigint" || type == "smallint" ||
+          type == "tinyint" || type == "bit") {
+        c.type = TableColumn::Type::Int;
+      } else if (type == "varchar" || type == "nvarchar") {
+        c.type = TableColumn::Type::Text;
+        c.length = length;
+      } else if (type == "char" || type == "nchar") {
+        c.type = TableColumn::Type::FixedText;
+        c.length = length == 0 ? 1 : length;
+      } else if (type == "text" || type == "ntext") {
+        c.type = TableColumn::Type::Text;
+      }
+      c.unicode = type == "nvarchar" || type == "nchar" || type == "ntext";
+      while (!AtElementEnd()) {
+        if (Peek().kind == Tok::End) Fail();
+        if (Accept("not")) {
+          Expect("null");
+          c.nullable = false;
+        } else if (Accept("null")) {
+          c.nullable = true;
+        } else if (Accept("primary")) {
+          Expect("key");
+          c.nullable = false;
+        } else if (Accept("default")) {
+          Default(c);
+        } else if (AcceptPunct("(")) {
+          SkipBalanced();
+        } else {
+          ++p_;
+        }
+      }
+      columns.push_back(std::move(c));
+    } while (AcceptPunct(","));
+    ExpectPunct(")");
+    return columns;
+  }
+
+  // DEFAULT value, with or without parentheses. Only a literal (or NULL) is
+  // kept; any other expression is skipped and marked, so that an INSERT that
+  // would need it fails instead of storing a wrong value.
+  void Default(TableColumn& c) {
+    const std::size_t start = p_;
+    int open = 0;
+    while (AcceptPunct("(")) ++open;
+    std::optional<Value> value;
+    if (Accept("null")) {
+      value = Null{};
+    } else if (Peek().kind == Tok::String || Peek().kind == Tok::Number ||
+               (Peek().kind == Tok::Punct && Peek().text == "-" &&
+                Peek(1).kind == Tok::Number)) {
+      value = Literal();
+    }
+    int closed = 0;
+    while (value && closed < open && AcceptPunct(")")) ++closed;
+    if (value && closed == open) {
+      c.defaultValue = value;
+      return;
+    }
+    p_ = start;
+    c.defaultUnsupported = true;
+    if (AcceptPunct("(")) {
+      SkipBalanced();
+      return;
+    }
+    if (Peek().kind != Tok::Word) Fail();
+    ++p_;  // a function's name, then its arguments
+    if (AcceptPunct("(")) SkipBalanced();
   }
 
   Value Literal() {
@@ -576,6 +762,7 @@ Value ColumnValue(const CatalogueEntry& e, const std::string& column) {
 
 struct RunError {
   Message message;
+  bool terminated = false;  // followed by "The statement has been terminated."
 };
 
 Message Error(std::int32_t number, std::uint8_t severity, std::string text,
@@ -613,33 +800,141 @@ bool ValuesEqual(const Value& a, const Value& b, int line) {
                        line)};
 }
 
-bool Matches(const Cond& c, const CatalogueEntry& e, int line) {
+// SQL's three-valued logic: a comparison with NULL is unknown, and a row
+// qualifies only when its condition is true.
+enum class Truth { False, True, Unknown };
+
+Truth Of(bool b) { return b ? Truth::True : Truth::False; }
+
+// The value of a named (folded) column in the row being tested.
+using ColumnGetter = std::function<Value(const std::string&)>;
+
+Truth Test(const Cond& c, const ColumnGetter& get, int line) {
   switch (c.kind) {
-    case Cond::Kind::And:
-      return Matches(*c.left, e, line) && Matches(*c.right, e, line);
-    case Cond::Kind::Or:
-      return Matches(*c.left, e, line) || Matches(*c.right, e, line);
-    case Cond::Kind::Not:
-      return !Matches(*c.left, e, line);
-    case Cond::Kind::Compare: {
-      bool eq = ValuesEqual(ColumnValue(e, c.column), c.values[0], line);
-      return c.op == "=" ? eq : !eq;
+    case Cond::Kind::And: {
+      Truth l = Test(*c.left, get, line), r = Test(*c.right, get, line);
+      if (l == Truth::False || r == Truth::False) return Truth::False;
+      return l == Truth::True && r == Truth::True ? Truth::True
+                                                  : Truth::Unknown;
     }
-    case Cond::Kind::In:
-      for (const auto& v : c.values)
-        if (ValuesEqual(ColumnValue(e, c.column), v, line)) return true;
-      return false;
+    case Cond::Kind::Or: {
+      Truth l = Test(*c.left, get, line), r = Test(*c.right, get, line);
+      if (l == Truth::True || r == Truth::True) return Truth::True;
+      return l == Truth::False && r == Truth::False ? Truth::False
+                                                    : Truth::Unknown;
+    }
+    case Cond::Kind::Not: {
+      Truth t = Test(*c.left, get, line);
+      return t == Truth::Unknown ? t : Of(t == Truth::False);
+    }
+    case Cond::Kind::Compare: {
+      const Value v = get(c.column);
+      if (std::holds_alternative<Null>(v)) return Truth::Unknown;
+      bool eq = ValuesEqual(v, c.values[0], line);
+      return Of(c.op == "=" ? eq : !eq);
+    }
+    case Cond::Kind::In: {
+      const Value v = get(c.column);
+      if (std::holds_alternative<Null>(v)) return Truth::Unknown;
+      for (const auto& each : c.values)
+        if (ValuesEqual(v, each, line)) return Truth::True;
+      return Truth::False;
+    }
   }
-  return false;
+  return Truth::False;
 }
 
-void CheckColumns(const Cond& c, int line) {
-  if (c.left) CheckColumns(*c.left, line);
-  if (c.right) CheckColumns(*c.right, line);
+void CheckColumns(const Cond& c, int line,
+                  const std::function<bool(const std::string&)>& known) {
+  if (c.left) CheckColumns(*c.left, line, known);
+  if (c.right) CheckColumns(*c.right, line, known);
   if ((c.kind == Cond::Kind::Compare || c.kind == Cond::Kind::In) &&
-      !FindSysColumn(c.column))
+      !known(c.column))
     throw RunError{Error(207, 16, "Invalid column name '" + c.column + "'.",
                          line)};
+}
+
+// Length in UTF-16 code units, as SQL Server counts an nvarchar's length.
+std::size_t Utf16Length(const std::string& s) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if ((c & 0xC0) == 0x80) continue;  // continuation byte
+    n += c >= 0xF0 ? 2 : 1;            // outside the BMP: a surrogate pair
+  }
+  return n;
+}
+
+Message Terminated(int line) {
+  return Error(3621, 0, "The statement has been terminated.", line, 0);
+}
+
+// A value of an INSERT as the column stores it: text converted to int for an
+// int column, numbers written out for a text column, char padded with blanks.
+Value Convert(const InsertValue& in, const TableColumn& col, int line) {
+  if (std::holds_alternative<Null>(in.value)) return in.value;
+  if (col.type == TableColumn::Type::Int) {
+    if (const auto* n = std::get_if<std::int32_t>(&in.value)) return *n;
+    const std::string& s = std::get<std::string>(in.value);
+    const std::string kind = in.unicode ? "nvarchar" : "varchar";
+    const std::size_t b = s.find_first_not_of(' ');
+    const std::size_t e = s.find_last_not_of(' ');
+    const std::string digits = b == std::string::npos ? "0" : s.substr(b, e - b + 1);
+    std::size_t at = digits[0] == '-' || digits[0] == '+' ? 1 : 0;
+    if (at == digits.size() ||
+        digits.find_first_not_of("0123456789", at) != std::string::npos)
+      throw RunError{Error(245, 16,
+                           "Conversion failed when converting the " + kind +
+                               " value '" + s + "' to data type int.",
+                           line)};
+    long long v = 0;
+    for (std::size_t i = at; i < digits.size() && v <= 2147483648LL; ++i)
+      v = v * 10 + (digits[i] - '0');
+    if (digits[0] == '-') v = -v;
+    if (v < -2147483648LL || v > 2147483647LL)
+      throw RunError{Error(248, 16,
+                           "The conversion of the " + kind + " value '" + s +
+                               "' overflowed an int column.",
+                           line)};
+    return static_cast<std::int32_t>(v);
+  }
+  std::string text = std::holds_alternative<std::int32_t>(in.value)
+                         ? std::to_string(std::get<std::int32_t>(in.value))
+                         : std::get<std::string>(in.value);
+  if (col.type == TableColumn::Type::Other || col.length == 0) return text;
+  // Blanks beyond the length are dropped silently; anything else is too long.
+  std::size_t keep = text.size();
+  while (Utf16Length(text.substr(0, keep)) > col.length && keep > 0 &&
+         text[keep - 1] == ' ')
+    --keep;
+  text.resize(keep);
+  if (Utf16Length(text) > col.length) {
+    throw RunError{Error(8152, 16, "String or binary data would be truncated.",
+                         line, 14),
+                   true};
+  }
+  if (col.type == TableColumn::Type::FixedText)
+    text.append(col.length - Utf16Length(text), ' ');
+  return text;
+}
+
+// How a table column goes out in a result: int as int, everything else as
+// nvarchar of its declared length.
+Column ResultColumn(const TableColumn& c, const std::string& name) {
+  Column out;
+  out.name = name;
+  out.nullable = c.nullable;
+  if (c.type == TableColumn::Type::Int) {
+    out.kind = Column::Kind::Int;
+    out.maxBytes = 4;
+  } else {
+    std::size_t bytes = c.length == 0 || c.type == TableColumn::Type::Other
+                            ? 8000
+                            : c.length * 2;
+    out.kind = Column::Kind::NVarChar;
+    out.maxBytes = static_cast<std::uint16_t>(std::clamp<std::size_t>(bytes, 2, 8000));
+  }
+  return out;
 }
 
 class Runner {
@@ -652,6 +947,7 @@ class Runner {
       Execute(s, out);
     } catch (const RunError& e) {
       out.messages.push_back(e.message);
+      if (e.terminated) out.messages.push_back(Terminated(e.message.line));
       out.error = true;
       out.result.reset();
       out.counted = false;
@@ -695,7 +991,7 @@ class Runner {
                                "There is already an object named '" + name +
                                    "' in the database.",
                                s.line, 6)};
-        ctx_.catalogue.Add(name, "U", 0);
+        ctx_.catalogue.AddTable(name, s.columns);
         return;
       }
       case Stmt::Kind::CreateTrigger: {
@@ -716,6 +1012,11 @@ class Runner {
         ctx_.catalogue.Add(name, "TR", table->id);
         return;
       }
+      case Stmt::Kind::Insert:
+        out.curCmd = 0xC3;
+        out.count = Insert(s);
+        out.counted = true;
+        return;
       case Stmt::Kind::Select:
         out.curCmd = 0xC1;
         out.result = Query(*s.select);
@@ -758,6 +1059,210 @@ class Runner {
         }
         return;
     }
+  }
+
+  // A user table by name, or error 208 as for any unknown object.
+  std::pair<const CatalogueEntry*, TableData*> Table(const std::string& name,
+                                                     int line) {
+    const CatalogueEntry* e = ctx_.catalogue.Find(name);
+    TableData* data = e && e->xtype == "U" ? ctx_.catalogue.Data(e->id) : nullptr;
+    if (!data)
+      throw RunError{
+          Error(208, 16, "Invalid object name '" + name + "'.", line)};
+    return {e, data};
+  }
+
+  static std::optional<std::size_t> ColumnIndex(const TableData& t,
+                                                const std::string& name) {
+    for (std::size_t i = 0; i < t.columns.size(); ++i)
+      if (SqlEquals(t.columns[i].name, name)) return i;
+    return std::nullopt;
+  }
+
+  // Adds the rows of an INSERT: all of them, or none when any one fails.
+  std::uint64_t Insert(const Stmt& s) {
+    auto [entry, table] = Table(s.names[0], s.line);
+    std::vector<std::size_t> targets;
+    if (s.hasColumnList) {
+      for (const auto& name : s.insertColumns) {
+        auto i = ColumnIndex(*table, name);
+        if (!i)
+          throw RunError{
+              Error(207, 16, "Invalid column name '" + name + "'.", s.line)};
+        if (std::find(targets.begin(), targets.end(), *i) != targets.end())
+          throw RunError{Error(264, 16,
+                               "The column name '" + name +
+                                   "' is specified more than once in the SET "
+                                   "clause or column list of an INSERT. A "
+                                   "column cannot be assigned more than one "
+                                   "value in the same clause. Modify the "
+                                   "clause to make sure that a column is "
+                                   "updated only once. If this statement "
+                                   "updates or inserts columns into a view, "
+                                   "column aliasing can conceal the "
+                                   "duplication in your code.",
+                               s.line)};
+        targets.push_back(*i);
+      }
+    } else {
+      for (std::size_t i = 0; i < table->columns.size(); ++i)
+        targets.push_back(i);
+    }
+    for (const auto& row : s.insertRows) {
+      if (row.size() == targets.size()) continue;
+      const char* tail =
+          " The number of values in the VALUES clause must match the number "
+          "of columns specified in the INSERT statement.";
+      if (!s.hasColumnList)
+        throw RunError{Error(213, 16,
+                             "Column name or number of supplied values does "
+                             "not match table definition.",
+                             s.line)};
+      if (row.size() > targets.size())
+        throw RunError{Error(110, 15,
+                             std::string("There are fewer columns in the "
+                                         "INSERT statement than values "
+                                         "specified in the VALUES clause.") +
+                                 tail,
+                             s.line)};
+      throw RunError{Error(109, 15,
+                           std::string("There are more columns in the INSERT "
+                                       "statement than values specified in "
+                                       "the VALUES clause.") +
+                               tail,
+                           s.line)};
+    }
+    std::vector<std::vector<Value>> added;
+    added.reserve(s.insertRows.size());
+    for (const auto& row : s.insertRows) {
+      std::vector<Value> values(table->columns.size(), Null{});
+      std::vector<bool> given(table->columns.size(), false);
+      for (std::size_t k = 0; k < targets.size(); ++k) {
+        values[targets[k]] = Convert(row[k], table->columns[targets[k]], s.line);
+        given[targets[k]] = true;
+      }
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        const TableColumn& col = table->columns[i];
+        if (!given[i] && col.defaultValue) {
+          values[i] = Convert({*col.defaultValue, false}, col, s.line);
+        } else if (!given[i] && col.defaultUnsupported) {
+          // The stand-in does not evaluate expressions; storing NULL would
+          // pass off a wrong value as the column's default.
+          throw RunError{Error(50000, 16,
+                               "The stand-in cannot compute the default of "
+                               "column '" + col.name +
+                                   "'; give its value in the INSERT.",
+                               s.line)};
+        }
+        if (std::holds_alternative<Null>(values[i]) && !col.nullable)
+          throw RunError{Error(515, 16,
+                               "Cannot insert the value NULL into column '" +
+                                   col.name + "', table '" +
+                                   ctx_.serverDatabase + ".dbo." +
+                                   entry->name +
+                                   "'; column does not allow nulls. INSERT "
+                                   "fails.",
+                               s.line, 2),
+                         true};
+      }
+      added.push_back(std::move(values));
+    }
+    for (auto& row : added) table->rows.push_back(std::move(row));
+    return added.size();
+  }
+
+  // SELECT over a user table: its columns by name or *, COUNT(*) or
+  // literals, with an optional WHERE.
+  ResultSet QueryTable(const Select& sel) {
+    auto [entry, table] = Table(sel.from, sel.line);
+    auto known = [&t = *table](const std::string& c) {
+      return ColumnIndex(t, c).has_value();
+    };
+    if (sel.where) CheckColumns(*sel.where, sel.line, known);
+    ResultSet rs;
+    std::vector<std::optional<std::size_t>> sources;  // nullopt: a literal
+    std::vector<Value> literals;
+    bool count = false;
+    std::string plainColumn;  // a column named beside COUNT(*)
+    for (const auto& item : sel.items) {
+      switch (item.kind) {
+        case SelectItem::Kind::Star:
+          for (std::size_t i = 0; i < table->columns.size(); ++i) {
+            rs.columns.push_back(
+                ResultColumn(table->columns[i], table->columns[i].name));
+            sources.emplace_back(i);
+            literals.emplace_back(Null{});
+            if (plainColumn.empty()) plainColumn = table->columns[i].name;
+          }
+          break;
+        case SelectItem::Kind::Column: {
+          auto i = ColumnIndex(*table, item.name);
+          if (!i)
+            throw RunError{Error(207, 16,
+                                 "Invalid column name '" + item.name + "'.",
+                                 sel.line)};
+          const TableColumn& c = table->columns[*i];
+          rs.columns.push_back(ResultColumn(c, item.hasAlias ? item.alias : c.name));
+          sources.emplace_back(*i);
+          literals.emplace_back(Null{});
+          if (plainColumn.empty()) plainColumn = c.name;
+          break;
+        }
+        case SelectItem::Kind::CountStar:
+          count = true;
+          rs.columns.push_back(
+              {item.hasAlias ? item.alias : "", Column::Kind::Int, 4, false});
+          sources.emplace_back(std::nullopt);
+          literals.emplace_back(Null{});
+          break;
+        case SelectItem::Kind::Literal: {
+          bool text = std::holds_alternative<std::string>(item.literal);
+          std::size_t len =
+              text ? std::get<std::string>(item.literal).size() * 2 : 4;
+          rs.columns.push_back(
+              {item.hasAlias ? item.alias : "",
+               text ? Column::Kind::NVarChar : Column::Kind::Int,
+               static_cast<std::uint16_t>(std::clamp<std::size_t>(len, 2, 8000)),
+               false});
+          sources.emplace_back(std::nullopt);
+          literals.push_back(item.literal);
+          break;
+        }
+        case SelectItem::Kind::Variable:
+          throw RunError{Error(102, 15, "Incorrect syntax near 'FROM'.",
+                               sel.line)};
+      }
+    }
+    if (count && !plainColumn.empty())
+      throw RunError{Error(8120, 16,
+                           "Column '" + entry->name + "." + plainColumn +
+                               "' is invalid in the select list because it "
+                               "is not contained in either an aggregate "
+                               "function or the GROUP BY clause.",
+                           sel.line)};
+    std::vector<const std::vector<Value>*> hits;
+    for (const auto& row : table->rows) {
+      auto get = [&](const std::string& c) { return row[*ColumnIndex(*table, c)]; };
+      if (!sel.where || Test(*sel.where, get, sel.line) == Truth::True)
+        hits.push_back(&row);
+    }
+    if (count) {
+      std::vector<Value> row;
+      for (std::size_t k = 0; k < sources.size(); ++k)
+        row.push_back(sel.items[k].kind == SelectItem::Kind::CountStar
+                          ? Value{static_cast<std::int32_t>(hits.size())}
+                          : literals[k]);
+      rs.rows.push_back(std::move(row));
+      return rs;
+    }
+    for (const auto* hit : hits) {
+      std::vector<Value> row;
+      row.reserve(sources.size());
+      for (std::size_t k = 0; k < sources.size(); ++k)
+        row.push_back(sources[k] ? (*hit)[*sources[k]] : literals[k]);
+      rs.rows.push_back(std::move(row));
+    }
+    return rs;
   }
 
   ResultSet Query(const Select& sel) {
@@ -810,10 +1315,11 @@ class Runner {
       rs.rows.push_back(row);
       return rs;
     }
-    if (Fold(sel.from) != "sysobjects")
-      throw RunError{
-          Error(208, 16, "Invalid object name '" + sel.from + "'.", sel.line)};
-    if (sel.where) CheckColumns(*sel.where, sel.line);
+    if (Fold(sel.from) != "sysobjects") return QueryTable(sel);
+    if (sel.where)
+      CheckColumns(*sel.where, sel.line, [](const std::string& c) {
+        return FindSysColumn(c) != nullptr;
+      });
 
     // Per result column: the SYSOBJECTS column it shows, or a literal.
     struct Source {
@@ -871,8 +1377,11 @@ class Runner {
                            "aggregate function or the GROUP BY clause.",
                            sel.line)};
     std::vector<const CatalogueEntry*> hits;
-    for (const auto& e : ctx_.catalogue.Entries())
-      if (!sel.where || Matches(*sel.where, e, sel.line)) hits.push_back(&e);
+    for (const auto& e : ctx_.catalogue.Entries()) {
+      auto get = [&e](const std::string& c) { return ColumnValue(e, c); };
+      if (!sel.where || Test(*sel.where, get, sel.line) == Truth::True)
+        hits.push_back(&e);
+    }
     if (count) {
       rs.rows.push_back({static_cast<std::int32_t>(hits.size())});
       return rs;

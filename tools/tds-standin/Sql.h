@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -26,9 +27,14 @@ struct Column {
   std::string name;
   Kind kind = Kind::NVarChar;
   std::uint16_t maxBytes = 256;  // NVarChar: bytes of UTF-16; Char: bytes
+  bool nullable = false;         // rows may hold Null in this column
 };
 
-using Value = std::variant<std::string, std::int32_t>;
+// SQL NULL. It comes last so that the indices of text (0) and int (1) stay.
+struct Null {
+  bool operator==(const Null&) const = default;
+};
+using Value = std::variant<std::string, std::int32_t, Null>;
 
 struct ResultSet {
   std::vector<Column> columns;
@@ -47,6 +53,25 @@ struct StatementOutcome {
   std::optional<std::string> newDatabase;  // USE changed the database
 };
 
+// A column of a user table, from its CREATE TABLE.
+struct TableColumn {
+  enum class Type { Int, Text, FixedText, Other };
+  std::string name;
+  Type type = Type::Other;
+  // Text and FixedText: the declared length (UTF-16 units for n-types, bytes
+  // otherwise); 0 for max or none.
+  std::size_t length = 0;
+  bool unicode = false;  // nchar / nvarchar
+  bool nullable = true;
+  std::optional<Value> defaultValue;  // a literal DEFAULT
+  bool defaultUnsupported = false;    // a DEFAULT that is not a literal
+};
+
+struct TableData {
+  std::vector<TableColumn> columns;
+  std::vector<std::vector<Value>> rows;
+};
+
 struct CatalogueEntry {
   std::int32_t id = 0;
   std::string name;
@@ -61,11 +86,18 @@ class Catalogue {
   const CatalogueEntry* FindId(std::int32_t id) const;
   void Add(const std::string& name, const std::string& xtype,
            std::int32_t parentId);
-  // Removes the object; for a table also the triggers on it.
+  // A user table with its columns and no rows.
+  void AddTable(const std::string& name, std::vector<TableColumn> columns);
+  // The columns and rows of a user table; null for anything else. A table
+  // added by Add has no columns.
+  TableData* Data(std::int32_t id);
+  const TableData* Data(std::int32_t id) const;
+  // Removes the object; for a table also its rows and the triggers on it.
   void Remove(std::int32_t id);
 
  private:
   std::vector<CatalogueEntry> entries_;
+  std::map<std::int32_t, TableData> tables_;
   std::int32_t nextId_ = 1001;
 };
 

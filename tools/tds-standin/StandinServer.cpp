@@ -370,6 +370,7 @@ struct Server::Impl {
       CatalogueObject o{e.name, e.xtype, ""};
       if (const CatalogueEntry* p = catalogue.FindId(e.parentId))
         o.parent = p->name;
+      if (const TableData* t = catalogue.Data(e.id)) o.rows = t->rows.size();
       out.push_back(o);
     }
     return out;

@@ -24,6 +24,7 @@ struct CatalogueObject {
   std::string name;
   std::string xtype;   // "U" for a table, "TR" for a trigger
   std::string parent;  // for a trigger: its table; else empty
+  std::uint64_t rows = 0;  // for a table: how many rows it holds
 };
 
 struct LoginRecord {
@@ -44,7 +45,7 @@ class Server {
   void Stop();
   std::uint16_t Port() const;
 
-  // Runs SQL (CREATE TABLE / CREATE TRIGGER / DROP ... ) against the catalogue
+  // Runs SQL (CREATE TABLE / CREATE TRIGGER / INSERT / DROP ...) against the catalogue
   // without going through the network and without recording it. Lines that
   // hold only "GO" separate batches (a CREATE TRIGGER takes the rest of its
   // batch as its body). Throws std::runtime_error carrying the server's

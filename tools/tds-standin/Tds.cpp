@@ -209,7 +209,7 @@ void TokenWriter::Result(const ResultSet& rs) {
       U32(0);
     else
       U16(0);
-    U16(0x0000);  // not nullable, read-only
+    U16(c.nullable ? 0x0001 : 0x0000);  // read-only, nullable or not
     switch (c.kind) {
       case Column::Kind::NVarChar:
         U8(0xE7);
@@ -222,7 +222,12 @@ void TokenWriter::Result(const ResultSet& rs) {
         if (Tds71()) Collation();
         break;
       case Column::Kind::Int:
-        U8(0x38);
+        if (c.nullable) {
+          U8(0x26);  // INTN: a length byte, 0 for NULL
+          U8(4);
+        } else {
+          U8(0x38);
+        }
         break;
     }
     BVarChar(c.name);
@@ -232,6 +237,14 @@ void TokenWriter::Result(const ResultSet& rs) {
     for (std::size_t i = 0; i < rs.columns.size(); ++i) {
       const Column& c = rs.columns[i];
       const Value& v = row[i];
+      if (std::holds_alternative<Null>(v)) {
+        // Only a nullable column can hold NULL; its type has a NULL form.
+        if (c.kind == Column::Kind::Int)
+          U8(0);
+        else
+          U16(0xFFFF);
+        continue;
+      }
       switch (c.kind) {
         case Column::Kind::NVarChar: {
           std::u16string w = Utf8ToUtf16(std::get<std::string>(v));
@@ -248,6 +261,7 @@ void TokenWriter::Result(const ResultSet& rs) {
           break;
         }
         case Column::Kind::Int:
+          if (c.nullable) U8(4);
           U32(static_cast<std::uint32_t>(std::get<std::int32_t>(v)));
           break;
       }

@@ -21,10 +21,10 @@ const char kHelp[] =
     "\n"
     "A stand-in for Microsoft SQL Server, for tests and demos only: it is NOT\n"
     "a database server. It speaks enough TDS 7.x on 127.0.0.1 for the FreeTDS\n"
-    "ODBC driver and tsql, keeps a catalogue of tables and triggers in memory\n"
+    "ODBC driver and tsql, keeps its tables, their rows and triggers in memory\n"
     "(nothing is stored), and understands only a few statements: DROP TABLE,\n"
-    "DROP TRIGGER, IF [NOT] EXISTS (SELECT ... FROM SYSOBJECTS ...), SELECT\n"
-    "... FROM SYSOBJECTS, CREATE TABLE, CREATE TRIGGER, SET and USE.\n"
+    "DROP TRIGGER, IF [NOT] EXISTS (SELECT ...), SELECT ... FROM SYSOBJECTS or\n"
+    "a table, CREATE TABLE, CREATE TRIGGER, INSERT ... VALUES, SET and USE.\n"
     "\n"
     "Options:\n"
     "  --port N              TCP port on 127.0.0.1 (default 0: any free port)\n"
@@ -41,6 +41,8 @@ const char kHelp[] =
     "  --catalogue-file FILE rewrite FILE after every batch: one object a line,\n"
     "                        \"xtype<TAB>name<TAB>parent\" (parent: a trigger's\n"
     "                        table, else empty)\n"
+    "  --row-counts-file FILE rewrite FILE after every batch: one table a line,\n"
+    "                        \"name<TAB>rows\"\n"
     "  --login-delay-ms N    wait N ms before answering each login\n"
     "  --refuse-logins       refuse every login (error 18456)\n"
     "  --help                show this text\n"
@@ -62,15 +64,13 @@ bool ParseNumber(const std::string& s, long max, long& out) {
   return out <= max;
 }
 
-void WriteCatalogue(const std::string& path,
-                    const std::vector<tdsstandin::CatalogueObject>& objects) {
-  // Written beside the target and renamed over it, so a reader never sees
-  // half a file.
+// Writes TEXT beside PATH and renames it over PATH, so a reader never sees
+// half a file.
+void ReplaceFile(const std::string& path, const std::string& text) {
   std::string tmp = path + ".tmp";
   {
     std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-    for (const auto& o : objects)
-      f << o.xtype << '\t' << o.name << '\t' << o.parent << '\n';
+    f << text;
     if (!f.flush()) {
       std::cerr << "tarnwick-tds-standin: cannot write " << tmp << "\n";
       return;
@@ -81,11 +81,27 @@ void WriteCatalogue(const std::string& path,
               << std::strerror(errno) << "\n";
 }
 
+void WriteCatalogue(const std::string& path,
+                    const std::vector<tdsstandin::CatalogueObject>& objects) {
+  std::ostringstream text;
+  for (const auto& o : objects)
+    text << o.xtype << '\t' << o.name << '\t' << o.parent << '\n';
+  ReplaceFile(path, text.str());
+}
+
+void WriteRowCounts(const std::string& path,
+                    const std::vector<tdsstandin::CatalogueObject>& objects) {
+  std::ostringstream text;
+  for (const auto& o : objects)
+    if (o.xtype == "U") text << o.name << '\t' << o.rows << '\n';
+  ReplaceFile(path, text.str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   tdsstandin::ServerConfig config;
-  std::string seedFile, batchLog, catalogueFile;
+  std::string seedFile, batchLog, catalogueFile, rowCountsFile;
   long loginDelayMs = 0;
   bool refuse = false;
 
@@ -117,6 +133,8 @@ int main(int argc, char** argv) {
       if (!value(batchLog)) return Usage("--batch-log needs a file");
     } else if (a == "--catalogue-file") {
       if (!value(catalogueFile)) return Usage("--catalogue-file needs a file");
+    } else if (a == "--row-counts-file") {
+      if (!value(rowCountsFile)) return Usage("--row-counts-file needs a file");
     } else if (a == "--login-delay-ms") {
       if (!value(v) || !ParseNumber(v, 3600000, loginDelayMs))
         return Usage("--login-delay-ms needs a number of milliseconds");
@@ -164,15 +182,18 @@ int main(int argc, char** argv) {
     }
   }
   if (!catalogueFile.empty()) WriteCatalogue(catalogueFile, server.Objects());
+  if (!rowCountsFile.empty()) WriteRowCounts(rowCountsFile, server.Objects());
   server.SetBatchObserver(
-      [log, catalogueFile](const std::string& batch,
-                           const std::vector<tdsstandin::CatalogueObject>& objs) {
+      [log, catalogueFile, rowCountsFile](
+          const std::string& batch,
+          const std::vector<tdsstandin::CatalogueObject>& objs) {
         if (log) {
           std::fwrite(batch.data(), 1, batch.size(), log);
           std::fputs("\n-- end of batch --\n", log);
           std::fflush(log);
         }
         if (!catalogueFile.empty()) WriteCatalogue(catalogueFile, objs);
+        if (!rowCountsFile.empty()) WriteRowCounts(rowCountsFile, objs);
       });
 
   try {
