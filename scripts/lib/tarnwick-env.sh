@@ -224,9 +224,19 @@ tw_wait_exit() {
   return 1
 }
 
-# Prints the stand-in's catalogue file (xtype, name, parent a line) readably.
+# Prints the stand-in's catalogue file (xtype, name, parent a line) readably;
+# given its row-counts file too (name, rows a line), each table's rows.
 tw_print_catalogue() {
-  awk -F'\t' '
+  awk -F'\t' -v rowsfile="${2:-}" '
+    BEGIN {
+      if (rowsfile != "")
+        while ((getline line < rowsfile) > 0) {
+          split(line, f, "\t"); rows[f[1]] = f[2]
+        }
+    }
+    $1 == "U" && ($2 in rows) {
+      printf "  table    %-16s %s %s\n", $2, rows[$2], rows[$2] == 1 ? "row" : "rows"; n++; next
+    }
     $1 == "U"  { printf "  table    %s\n", $2; n++ }
     $1 == "TR" { printf "  trigger  %s (on %s)\n", $2, $3; n++ }
     $1 != "U" && $1 != "TR" && NF { printf "  %-8s %s\n", $1, $2; n++ }
