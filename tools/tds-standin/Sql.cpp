@@ -1081,7 +1081,9 @@ class Runner {
 
   // Adds the rows of an INSERT: all of them, or none when any one fails.
   std::uint64_t Insert(const Stmt& s) {
-    auto [entry, table] = Table(s.names[0], s.line);
+    const auto found = Table(s.names[0], s.line);
+    const CatalogueEntry* entry = found.first;
+    TableData* table = found.second;
     std::vector<std::size_t> targets;
     if (s.hasColumnList) {
       for (const auto& name : s.insertColumns) {
@@ -1174,7 +1176,9 @@ class Runner {
   // SELECT over a user table: its columns by name or *, COUNT(*) or
   // literals, with an optional WHERE.
   ResultSet QueryTable(const Select& sel) {
-    auto [entry, table] = Table(sel.from, sel.line);
+    const auto found = Table(sel.from, sel.line);
+    const CatalogueEntry* entry = found.first;
+    TableData* table = found.second;
     auto known = [&t = *table](const std::string& c) {
       return ColumnIndex(t, c).has_value();
     };
