@@ -24,5 +24,7 @@ for _ in $(seq 100); do
 done
 xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" ||
   { echo "openbox did not start: $(cat "$TMP/openbox.log")"; exit 1; }
+# It announces itself a moment before it manages new windows.
+sleep 0.5
 export QT_QPA_PLATFORM=xcb
 "$@"
