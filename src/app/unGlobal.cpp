@@ -1,5 +1,7 @@
 #include "app/unGlobal.h"
 
+#include "platform/text/Utf8.h"
+
 namespace tarnwick {
 
 std::string StatusText;
@@ -9,15 +11,9 @@ namespace {
 // The character that starts at s[i], as its UTF-8 bytes when a well-formed
 // sequence starts there (so that the message stays readable), else the byte.
 std::string CharAt(const std::string& s, std::size_t i) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  std::size_t n = 1;
-  if (b >= 0xC2 && b <= 0xDF) n = 2;
-  else if (b >= 0xE0 && b <= 0xEF) n = 3;
-  else if (b >= 0xF0 && b <= 0xF4) n = 4;
-  if (i + n > s.size()) return s.substr(i, 1);
-  for (std::size_t k = 1; k < n; ++k)
-    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return s.substr(i, 1);
-  return s.substr(i, n);
+  char32_t cp = 0;
+  const std::size_t n = Utf8Decode(s, i, cp);
+  return s.substr(i, n ? n : 1);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Code page 936 conversion through glibc's iconv. glibc's "CP936" table is the
 // Windows one (0x80 is the euro sign), unlike its plain "GBK".
 #include "platform/text/Codepage.h"
+#include "platform/text/Utf8.h"
 
 #include <iconv.h>
 
@@ -47,24 +48,8 @@ class Iconv {
 
 // Length of the well-formed UTF-8 sequence at s[i], or 0 when it is not one.
 std::size_t Utf8SeqLen(const std::string& s, std::size_t i) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  std::size_t n;
-  unsigned cp;
-  if (b < 0x80) return 1;
-  if (b >= 0xC2 && b <= 0xDF) { n = 2; cp = b & 0x1F; }
-  else if (b >= 0xE0 && b <= 0xEF) { n = 3; cp = b & 0x0F; }
-  else if (b >= 0xF0 && b <= 0xF4) { n = 4; cp = b & 0x07; }
-  else return 0;
-  if (i + n > s.size()) return 0;
-  for (std::size_t k = 1; k < n; ++k) {
-    const auto c = static_cast<unsigned char>(s[i + k]);
-    if ((c & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (c & 0x3F);
-  }
-  if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-      (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-    return 0;
-  return n;
+  char32_t cp = 0;
+  return Utf8Decode(s, i, cp);
 }
 
 // Walks `utf8` through iconv; on a character that cannot be converted, calls
