@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "OdbcFixture.h"
+#include "OpacCatalogue.h"
 #include "StandinServer.h"
 #include "cleanup/OpacCleanup.h"
 #include "platform/database/Database.h"
@@ -43,18 +44,6 @@ constexpr bool kMeasureMemory = true;
 #else
 constexpr bool kMeasureMemory = true;
 #endif
-
-const char kOpacObjects[] =
-    "CREATE TABLE lib_cunfang (id int)\nGO\n"
-    "CREATE TABLE lib_opac_ver (id int)\nGO\n"
-    "CREATE TABLE lib_opac_bianma (id int)\nGO\n"
-    "CREATE TABLE lib_opac_tiaoma (id int)\nGO\n"
-    "CREATE TABLE lib_opac_change (id int)\nGO\n"
-    "CREATE TRIGGER T_INSERT_bianma ON lib_opac_bianma FOR INSERT AS SELECT 1\nGO\n"
-    "CREATE TRIGGER T_DELETE_bianma ON lib_opac_bianma FOR DELETE AS SELECT 1\nGO\n"
-    "CREATE TRIGGER T_INSERT_tiaoma ON lib_opac_tiaoma FOR INSERT AS SELECT 1\nGO\n"
-    "CREATE TRIGGER T_DELETE_tiaoma ON lib_opac_tiaoma FOR DELETE AS SELECT 1\nGO\n"
-    "CREATE TRIGGER T_CHG_cunfang ON lib_cunfang FOR UPDATE AS SELECT 1\nGO\n";
 
 long RssKiB() {
   long pages = 0, resident = 0;
@@ -95,7 +84,7 @@ TEST(Soak, FiveHundredCleanupsLeakNeitherMemoryNorHandles) {
   int fdsAfterWarmUp = 0;
   const auto started = std::chrono::steady_clock::now();
   for (int cycle = 1; cycle <= kCycles; ++cycle) {
-    server.Seed(kOpacObjects);
+    server.Seed(test::kAllOpacObjects);
     {
       TDatabase db;
       db.AliasName = odbc.Dsn();

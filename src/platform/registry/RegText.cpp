@@ -45,24 +45,6 @@ bool ValidUtf8(const std::string& s) {
   return true;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // UTF-16LE bytes -> UTF-8. With stopAtZero, ends at the first zero unit.
 // False on an unpaired surrogate or an odd byte count (before the stop).
 bool Utf16LeToUtf8(const std::string& bytes, bool stopAtZero, std::string& out) {
@@ -81,7 +63,7 @@ bool Utf16LeToUtf8(const std::string& bytes, bool stopAtZero, std::string& out) 
     } else if (u >= 0xDC00 && u <= 0xDFFF) {
       return false;
     }
-    AppendUtf8(out, u);
+    Utf8Append(out, u);
   }
   return bytes.size() % 2 == 0 || stopAtZero;
 }

@@ -1,5 +1,5 @@
-// Reading UTF-8 one character at a time, strictly: overlong forms,
-// surrogates and code points past U+10FFFF are not characters.
+// Reading and writing UTF-8 one character at a time. Reading is strict:
+// overlong forms, surrogates and code points past U+10FFFF are not characters.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +27,25 @@ inline std::size_t Utf8Decode(const std::string& s, std::size_t i, char32_t& cp)
       (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
     return 0;
   return n;
+}
+
+// Appends the UTF-8 form of the code point `cp` to `out`.
+inline void Utf8Append(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
 }
 
 }  // namespace tarnwick
