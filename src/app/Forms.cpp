@@ -89,7 +89,15 @@ void TForm::closeEvent(QCloseEvent* event) {
   if (event->isAccepted()) emit Closed();
 }
 
-QSize TForm::OuterSize() const { return frameGeometry().size(); }
+QMargins TForm::FrameMargins() const {
+  // QWidget keeps a copy of the frame taken at its last move or resize, and a
+  // window manager may add its frame after that without causing either; the
+  // window itself asks the display when the frame has changed.
+  const QWindow* window = windowHandle();
+  return isWindow() && window ? window->frameMargins() : QMargins();
+}
+
+QSize TForm::OuterSize() const { return size().grownBy(FrameMargins()); }
 
 void TForm::SetOuterSize(QSize outer) {
   outerSize_ = outer;
@@ -98,8 +106,7 @@ void TForm::SetOuterSize(QSize outer) {
 
 void TForm::FitOuterSize() {
   if (!outerSize_.isValid()) return;
-  const QSize frame = frameGeometry().size() - geometry().size();
-  const QSize client = outerSize_ - frame;
+  const QSize client = outerSize_.shrunkBy(FrameMargins());
   if (client == size()) return;
   if (minimumSize() == maximumSize())
     setFixedSize(client);
@@ -118,13 +125,14 @@ void TForm::paintEvent(QPaintEvent* event) {
 }
 
 void TForm::NoticeFrame() {
-  // A window manager adds its frame after the window is mapped, and Qt may
-  // learn of it without a move. The outer size is fitted once more the first
-  // time that frame is seen: on a move, or at the latest at the first paint
-  // (queued, since a window must not be resized while it paints).
-  if (frameSeen_ || !isWindow() || frameGeometry().size() == geometry().size())
-    return;
-  frameSeen_ = true;
+  // A window manager adds its frame after the window is mapped, and may
+  // change it later; Qt learns of it without necessarily moving or resizing
+  // the window. The outer size is fitted again whenever the frame seen on a
+  // move or a paint differs from the one last seen (queued, since a window
+  // must not be resized while it paints).
+  const QMargins frame = FrameMargins();
+  if (frame == lastFrame_) return;
+  lastFrame_ = frame;
   QMetaObject::invokeMethod(this, [this] { FitOuterSize(); }, Qt::QueuedConnection);
 }
 
@@ -137,7 +145,7 @@ void TForm::showEvent(QShowEvent* event) {
     centred_ = true;
     QScreen* screen = this->screen();
     if (screen) {
-      QRect frame = frameGeometry();
+      QRect frame(pos(), OuterSize());
       frame.moveCenter(screen->availableGeometry().center());
       move(frame.topLeft());
     }

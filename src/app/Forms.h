@@ -15,6 +15,7 @@
 
 #include <QByteArray>
 #include <QChar>
+#include <QMargins>
 #include <QSize>
 #include <QWidget>
 
@@ -52,12 +53,14 @@ class TForm : public QWidget {
  private:
   int HandlerIndex(const QByteArray& name, const char* params) const;
   void InvokeHandler(int index, QObject* sender, QChar* key = nullptr);
+  // The frame the window manager draws around the window (none: empty).
+  QMargins FrameMargins() const;
   void FitOuterSize();
   void NoticeFrame();
 
   int onKeyPress_ = -1;
   bool centred_ = false;
-  bool frameSeen_ = false;
+  QMargins lastFrame_;
   QSize outerSize_;
 };
 

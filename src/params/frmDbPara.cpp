@@ -73,7 +73,7 @@ void TDbPara::FormKeyPress(QObject* /*Sender*/, QChar* Key) {
 
 void TDbPara::btModClick(QObject* /*Sender*/) {
   grbBox->setVisible(true);
-  const int frame = frameGeometry().height() - geometry().height();
+  const int frame = OuterSize().height() - height();
   setFixedSize(width(), kDbParaExpandedHeight - frame);
 }
 
