@@ -654,24 +654,17 @@ class Parser {
     return sel;
   }
 
-  std::unique_ptr<Cond> Or() {
-    auto left = And();
-    while (Accept("or")) {
+  std::unique_ptr<Cond> Or() { return LeftAssociative("or", Cond::Kind::Or, &Parser::And); }
+  std::unique_ptr<Cond> And() { return LeftAssociative("and", Cond::Kind::And, &Parser::Not); }
+  // operand { word operand }, grouped from the left.
+  std::unique_ptr<Cond> LeftAssociative(const char* word, Cond::Kind kind,
+                                        std::unique_ptr<Cond> (Parser::*operand)()) {
+    auto left = (this->*operand)();
+    while (Accept(word)) {
       auto c = std::make_unique<Cond>();
-      c->kind = Cond::Kind::Or;
+      c->kind = kind;
       c->left = std::move(left);
-      c->right = And();
-      left = std::move(c);
-    }
-    return left;
-  }
-  std::unique_ptr<Cond> And() {
-    auto left = Not();
-    while (Accept("and")) {
-      auto c = std::make_unique<Cond>();
-      c->kind = Cond::Kind::And;
-      c->left = std::move(left);
-      c->right = Not();
+      c->right = (this->*operand)();
       left = std::move(c);
     }
     return left;
